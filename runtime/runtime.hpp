@@ -1,0 +1,228 @@
+// Task runtime: processor and task counts, the task table with dispatch of a
+// routine of 0 to 52 arguments onto a thread of its own, joining and freeing
+// of tasks, parallel events (counting barriers) and parallel locks.
+//
+// Identifiers of tasks, events and locks are 1..64; 0 means "none was
+// created". Every scalar argument is passed by reference, every array as a
+// pointer to its first element.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+// ---------------------------------------------------------------------------
+// Task and processor counts
+// ---------------------------------------------------------------------------
+
+namespace binding {
+// sysconf(selector): the platform's sysconf, its result cut to 32 bits.
+std::int32_t sysconf(const std::int32_t& selector);
+}  // namespace binding
+
+// getcpus(n): n (out) <- number of processors configured on the machine.
+void getcpus(std::int32_t& n);
+// settasks(n): task count <- min(n, processors, 32); n (in) is only read.
+// A request of 0 leaves the count unset.
+void settasks(const std::int32_t& n);
+// gettasks(n): n (out) <- current task count; the processor count when unset.
+void gettasks(std::int32_t& n);
+// resettasks(): task count <- processor count (no cap).
+void resettasks();
+
+// ---------------------------------------------------------------------------
+// Task table and dispatch
+// ---------------------------------------------------------------------------
+
+namespace def_dispatch {
+// Task table: word w of slot s is argu[s-1][w-1]. Word 1 is the slot number
+// while in use and -1 when free; word 2 the thread handle (negated once the
+// task has been waited for, 0 when free); word 3 the routine's address;
+// word 4 the argument count; words 5..56 the argument addresses.
+inline constexpr std::int32_t slots = 64;
+inline constexpr std::int32_t words = 56;
+inline constexpr std::int32_t maxarguments = 52;
+extern std::int64_t argu[slots][words];
+extern std::int32_t nexttask;      // slot at which the next search begins
+extern pthread_mutex_t tasklock;   // serialises dispatches
+extern std::int32_t tasklockflag;  // 1 once tasklock exists
+}  // namespace def_dispatch
+
+// pointer(x): the address of x as a 64-bit integer.
+template <class T>
+std::int64_t pointer(T& x) {
+  return static_cast<std::int64_t>(
+      reinterpret_cast<std::intptr_t>(static_cast<const volatile void*>(std::addressof(x))));
+}
+
+namespace dispatch_detail {
+
+// Takes a free slot, records the routine and the argument words in it and
+// starts the task's thread. task (out) is the slot number, or 0 when the
+// table is full or the thread could not be created.
+void dispatchslot(std::int32_t& task, std::int64_t routine, std::int32_t count,
+                  const std::int64_t* arguments);
+
+// A parameter of a dispatched routine is either a reference, which receives
+// the caller's object itself, or a pointer to the first element of an array.
+template <class P, class A>
+constexpr bool matches() {
+  if constexpr (std::is_pointer_v<P>) {
+    return std::is_convertible_v<A, P>;
+  } else if constexpr (std::is_lvalue_reference_v<P>) {
+    using Object = std::remove_reference_t<P>;
+    // The argument must be an lvalue of exactly the parameter's type, so the
+    // routine binds to the caller's object and never to a temporary.
+    return std::is_lvalue_reference_v<A> &&
+           std::is_same_v<std::remove_cvref_t<A>, std::remove_cv_t<Object>> &&
+           (std::is_const_v<Object> || !std::is_const_v<std::remove_reference_t<A>>);
+  } else {
+    return false;
+  }
+}
+
+// The word recorded for one argument: the pointer's value for an array, the
+// object's address for a reference.
+template <class P, class A>
+std::int64_t argumentword(A&& argument) {
+  if constexpr (std::is_pointer_v<P>) {
+    return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(
+        static_cast<const volatile void*>(static_cast<P>(argument))));
+  } else {
+    return pointer(argument);
+  }
+}
+
+}  // namespace dispatch_detail
+
+// dispatch(task, routine, a1, ..., aN): starts routine(a1, ..., aN) on a new
+// thread and returns at once. task (out): the task identifier, 0 when no
+// task was started. The arguments are passed exactly as to the routine
+// itself; the routine receives the caller's objects, which must stay alive
+// until the task has been waited for.
+template <class... P, class... A>
+void dispatch(std::int32_t& task, void (*routine)(P...), A&&... arguments) {
+  static_assert(sizeof...(P) <= def_dispatch::maxarguments,
+                "a dispatched routine takes at most 52 arguments");
+  static_assert(sizeof...(P) == sizeof...(A),
+                "dispatch needs exactly one argument per parameter of the routine");
+  static_assert((dispatch_detail::matches<P, A&&>() && ...),
+                "each argument must be an lvalue of the parameter's type (reference "
+                "parameters) or convert to the parameter's pointer type (arrays)");
+  const std::int64_t words[sizeof...(P) + 1] = {
+      dispatch_detail::argumentword<P>(std::forward<A>(arguments))..., 0};
+  dispatch_detail::dispatchslot(task, reinterpret_cast<std::int64_t>(routine),
+                                static_cast<std::int32_t>(sizeof...(P)), words);
+}
+
+// dispatch_0 ... dispatch_52: dispatch for a routine of exactly N arguments.
+#define CSP_DISPATCH_MEMBER(N)                                                      \
+  template <class... P, class... A>                                                 \
+  void dispatch_##N(std::int32_t& task, void (*routine)(P...), A&&... arguments) {  \
+    static_assert(sizeof...(P) == N, "dispatch_" #N " takes a routine of " #N       \
+                                     " arguments");                                 \
+    dispatch(task, routine, std::forward<A>(arguments)...);                         \
+  }
+CSP_DISPATCH_MEMBER(0)  CSP_DISPATCH_MEMBER(1)  CSP_DISPATCH_MEMBER(2)
+CSP_DISPATCH_MEMBER(3)  CSP_DISPATCH_MEMBER(4)  CSP_DISPATCH_MEMBER(5)
+CSP_DISPATCH_MEMBER(6)  CSP_DISPATCH_MEMBER(7)  CSP_DISPATCH_MEMBER(8)
+CSP_DISPATCH_MEMBER(9)  CSP_DISPATCH_MEMBER(10) CSP_DISPATCH_MEMBER(11)
+CSP_DISPATCH_MEMBER(12) CSP_DISPATCH_MEMBER(13) CSP_DISPATCH_MEMBER(14)
+CSP_DISPATCH_MEMBER(15) CSP_DISPATCH_MEMBER(16) CSP_DISPATCH_MEMBER(17)
+CSP_DISPATCH_MEMBER(18) CSP_DISPATCH_MEMBER(19) CSP_DISPATCH_MEMBER(20)
+CSP_DISPATCH_MEMBER(21) CSP_DISPATCH_MEMBER(22) CSP_DISPATCH_MEMBER(23)
+CSP_DISPATCH_MEMBER(24) CSP_DISPATCH_MEMBER(25) CSP_DISPATCH_MEMBER(26)
+CSP_DISPATCH_MEMBER(27) CSP_DISPATCH_MEMBER(28) CSP_DISPATCH_MEMBER(29)
+CSP_DISPATCH_MEMBER(30) CSP_DISPATCH_MEMBER(31) CSP_DISPATCH_MEMBER(32)
+CSP_DISPATCH_MEMBER(33) CSP_DISPATCH_MEMBER(34) CSP_DISPATCH_MEMBER(35)
+CSP_DISPATCH_MEMBER(36) CSP_DISPATCH_MEMBER(37) CSP_DISPATCH_MEMBER(38)
+CSP_DISPATCH_MEMBER(39) CSP_DISPATCH_MEMBER(40) CSP_DISPATCH_MEMBER(41)
+CSP_DISPATCH_MEMBER(42) CSP_DISPATCH_MEMBER(43) CSP_DISPATCH_MEMBER(44)
+CSP_DISPATCH_MEMBER(45) CSP_DISPATCH_MEMBER(46) CSP_DISPATCH_MEMBER(47)
+CSP_DISPATCH_MEMBER(48) CSP_DISPATCH_MEMBER(49) CSP_DISPATCH_MEMBER(50)
+CSP_DISPATCH_MEMBER(51) CSP_DISPATCH_MEMBER(52)
+#undef CSP_DISPATCH_MEMBER
+
+// ---------------------------------------------------------------------------
+// Task worker
+// ---------------------------------------------------------------------------
+
+// parallelworker(p): thread entry of every task; p is the address of word 3
+// of the task's slot. Calls the routine with the recorded argument addresses.
+void* parallelworker(void* p);
+
+// ---------------------------------------------------------------------------
+// Task joining and termination
+// ---------------------------------------------------------------------------
+
+// waitfortask(task): wait for the task's thread unless already waited for.
+void waitfortask(const std::int32_t& task);
+// terminatetask(task): free the slot of a task that has been waited for.
+void terminatetask(const std::int32_t& task);
+// waitforandterminatetask(task): wait for the task if needed, free its slot.
+void waitforandterminatetask(const std::int32_t& task);
+// waitforalltasks(): wait for every task not yet waited for.
+void waitforalltasks();
+// terminatealltasks(): free every slot whose task has been waited for.
+void terminatealltasks();
+// waitforandterminatealltasks(): wait for every task, free every slot in use.
+void waitforandterminatealltasks();
+// mtaskdone(): destroy the task table's and the event table's mutexes.
+void mtaskdone();
+// orvekdone(): shutdown of the solver library; calls mtaskdone.
+void orvekdone();
+
+// ---------------------------------------------------------------------------
+// Parallel events
+// ---------------------------------------------------------------------------
+
+namespace def_event {
+// Event table: field f of event e is events[e-1][f-1]. Field 1 is the event's
+// number while it exists and -1 while free; fields 2, 3, 4 count the
+// outstanding posts, arrivals and releases.
+inline constexpr std::int32_t slots = 64;
+extern std::int32_t events[slots][4];
+extern pthread_cond_t pevent[slots];        // pevent[e-1]: event e's condition
+extern pthread_mutex_t passolock[slots + 1];  // [0]: table mutex; [e]: event e's
+extern std::int32_t eventlockflag;           // 1 once passolock[0] exists
+extern std::int32_t index;                   // record at which the next search begins
+}  // namespace def_event
+
+// createparallelevent(ev): ev (out) <- a new event, or 0 when none is free.
+void createparallelevent(std::int32_t& ev);
+// initializeparallelevent(ev, n): arm the event for n participants.
+void initializeparallelevent(const std::int32_t& ev, const std::int32_t& n);
+// postparallelevent(ev): one participant's post.
+void postparallelevent(const std::int32_t& ev);
+// waitforparallelevent(ev): arrive and wait until all have arrived.
+void waitforparallelevent(const std::int32_t& ev);
+// ifcompleteparallelevent(ev, done): arrive; done (out) = 0 for the last
+// arrival, which must then call completeparallelevent; 1 after a wait.
+void ifcompleteparallelevent(const std::int32_t& ev, std::int32_t& done);
+// completeparallelevent(ev): release the participants waiting on the event.
+void completeparallelevent(const std::int32_t& ev);
+// deleteparallelevent(ev): destroy the event and free its record.
+void deleteparallelevent(const std::int32_t& ev);
+
+// ---------------------------------------------------------------------------
+// Parallel locks
+// ---------------------------------------------------------------------------
+
+namespace def_lock {
+inline constexpr std::int32_t slots = 64;
+extern pthread_mutex_t lock[slots];  // lock[k-1]: lock k
+extern std::int32_t lockflag[slots];  // lockflag[k-1]: 1 while lock k exists
+extern std::int32_t lockindex;        // lock at which the next search begins
+}  // namespace def_lock
+
+// createparallellock(lk): lk (out) <- a new lock, or 0 when none is free.
+void createparallellock(std::int32_t& lk);
+// lockonparallellock(lk): lock lock lk, blocking until it is free.
+void lockonparallellock(const std::int32_t& lk);
+// unlockparallellock(lk): unlock lock lk.
+void unlockparallellock(const std::int32_t& lk);
+// deleteparallellock(lk): destroy lock lk and mark it free.
+void deleteparallellock(const std::int32_t& lk);
