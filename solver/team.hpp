@@ -33,9 +33,18 @@ inline void closeteam(team& t) {
   deleteparallelevent(t.eventids[1]);
 }
 
-// Runs kernel(arguments...) on the current task count (gettasks, capped at
-// maxteam): dispatches the other participants, runs one share on the calling
-// thread, and joins them in dispatch order. The arguments must include
+// The task count a solver entry runs with: gettasks, capped at maxteam so
+// that the entry's list of task identifiers never overflows (gettasks
+// falls back to the uncapped processor count when no settasks was made).
+inline std::int32_t teamsize() {
+  std::int32_t requested = 1;
+  gettasks(requested);
+  return std::clamp(requested, std::int32_t{1}, maxteam);
+}
+
+// Runs kernel(arguments...) with `requested` participants (clamped to
+// 1..maxteam): dispatches the others, runs one share on the calling thread,
+// and joins them in dispatch order. The arguments must include
 // t.lockid, t.eventids and t.ntasks where the kernel expects them.
 //
 // The solve's lock is held while dispatching: every kernel's first step is to
@@ -45,9 +54,7 @@ inline void closeteam(team& t) {
 // makes the solve run with fewer participants instead of hanging it. When the
 // lock or an event could not be created at all, the caller solves alone.
 template <class... P, class... A>
-void runteam(team& t, void (*kernel)(P...), A&&... arguments) {
-  std::int32_t requested = 1;
-  gettasks(requested);
+void runteam(team& t, std::int32_t requested, void (*kernel)(P...), A&&... arguments) {
   requested = std::clamp(requested, std::int32_t{1}, maxteam);
   if (t.lockid == 0 || t.eventids[0] == 0 || t.eventids[1] == 0) requested = 1;
 
