@@ -12,6 +12,10 @@ packages=(
   libgtest-dev
   liblapack-dev
   libblas-dev
+  libbenchmark-dev
+  libcli11-dev
+  nlohmann-json3-dev
+  gnuplot-nox
 )
 
 missing=()
