@@ -48,7 +48,7 @@ inline constexpr std::int32_t maxarguments = 52;
 extern std::int64_t argu[slots][words];
 extern std::int32_t nexttask;      // slot at which the next search begins
 extern pthread_mutex_t tasklock;   // serialises dispatches
-extern std::int32_t tasklockflag;  // 1 once tasklock exists
+extern std::int32_t tasklockflag;  // 1 while tasklock exists
 }  // namespace def_dispatch
 
 // pointer(x): the address of x as a 64-bit integer.
@@ -118,6 +118,16 @@ void dispatch(std::int32_t& task, void (*routine)(P...), A&&... arguments) {
                                 static_cast<std::int32_t>(sizeof...(P)), words);
 }
 
+// CSP_FOR_EACH_ARGUMENT_COUNT(X): X(0) X(1) ... X(52), one for each argument
+// count a dispatched routine may have; generates the numbered members of the
+// dispatch and adapter families.
+#define CSP_FOR_EACH_ARGUMENT_COUNT(X) \
+  X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) \
+  X(14) X(15) X(16) X(17) X(18) X(19) X(20) X(21) X(22) X(23) X(24) X(25) \
+  X(26) X(27) X(28) X(29) X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) \
+  X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) \
+  X(50) X(51) X(52)
+
 // dispatch_0 ... dispatch_52: dispatch for a routine of exactly N arguments.
 #define CSP_DISPATCH_MEMBER(N)                                                      \
   template <class... P, class... A>                                                 \
@@ -126,24 +136,7 @@ void dispatch(std::int32_t& task, void (*routine)(P...), A&&... arguments) {
                                      " arguments");                                 \
     dispatch(task, routine, std::forward<A>(arguments)...);                         \
   }
-CSP_DISPATCH_MEMBER(0)  CSP_DISPATCH_MEMBER(1)  CSP_DISPATCH_MEMBER(2)
-CSP_DISPATCH_MEMBER(3)  CSP_DISPATCH_MEMBER(4)  CSP_DISPATCH_MEMBER(5)
-CSP_DISPATCH_MEMBER(6)  CSP_DISPATCH_MEMBER(7)  CSP_DISPATCH_MEMBER(8)
-CSP_DISPATCH_MEMBER(9)  CSP_DISPATCH_MEMBER(10) CSP_DISPATCH_MEMBER(11)
-CSP_DISPATCH_MEMBER(12) CSP_DISPATCH_MEMBER(13) CSP_DISPATCH_MEMBER(14)
-CSP_DISPATCH_MEMBER(15) CSP_DISPATCH_MEMBER(16) CSP_DISPATCH_MEMBER(17)
-CSP_DISPATCH_MEMBER(18) CSP_DISPATCH_MEMBER(19) CSP_DISPATCH_MEMBER(20)
-CSP_DISPATCH_MEMBER(21) CSP_DISPATCH_MEMBER(22) CSP_DISPATCH_MEMBER(23)
-CSP_DISPATCH_MEMBER(24) CSP_DISPATCH_MEMBER(25) CSP_DISPATCH_MEMBER(26)
-CSP_DISPATCH_MEMBER(27) CSP_DISPATCH_MEMBER(28) CSP_DISPATCH_MEMBER(29)
-CSP_DISPATCH_MEMBER(30) CSP_DISPATCH_MEMBER(31) CSP_DISPATCH_MEMBER(32)
-CSP_DISPATCH_MEMBER(33) CSP_DISPATCH_MEMBER(34) CSP_DISPATCH_MEMBER(35)
-CSP_DISPATCH_MEMBER(36) CSP_DISPATCH_MEMBER(37) CSP_DISPATCH_MEMBER(38)
-CSP_DISPATCH_MEMBER(39) CSP_DISPATCH_MEMBER(40) CSP_DISPATCH_MEMBER(41)
-CSP_DISPATCH_MEMBER(42) CSP_DISPATCH_MEMBER(43) CSP_DISPATCH_MEMBER(44)
-CSP_DISPATCH_MEMBER(45) CSP_DISPATCH_MEMBER(46) CSP_DISPATCH_MEMBER(47)
-CSP_DISPATCH_MEMBER(48) CSP_DISPATCH_MEMBER(49) CSP_DISPATCH_MEMBER(50)
-CSP_DISPATCH_MEMBER(51) CSP_DISPATCH_MEMBER(52)
+CSP_FOR_EACH_ARGUMENT_COUNT(CSP_DISPATCH_MEMBER)
 #undef CSP_DISPATCH_MEMBER
 
 // ---------------------------------------------------------------------------
@@ -151,8 +144,19 @@ CSP_DISPATCH_MEMBER(51) CSP_DISPATCH_MEMBER(52)
 // ---------------------------------------------------------------------------
 
 // parallelworker(p): thread entry of every task; p is the address of word 3
-// of the task's slot. Calls the routine with the recorded argument addresses.
+// of the task's slot. Calls the routine with the recorded argument addresses
+// through the adapter for the slot's argument count; calls nothing for a
+// count outside 0..52. Returns nullptr.
 void* parallelworker(void* p);
+
+// pworker0 ... pworker52: the call adapters, one for each argument count K.
+// pworkerK(routine, addresses) calls the routine at address routine, which
+// takes K arguments, each a reference or a pointer, with the K addresses
+// addresses[0], ..., addresses[K-1] in order.
+#define CSP_PWORKER_DECLARATION(K) \
+  void pworker##K(std::int64_t routine, const std::int64_t* addresses);
+CSP_FOR_EACH_ARGUMENT_COUNT(CSP_PWORKER_DECLARATION)
+#undef CSP_PWORKER_DECLARATION
 
 // ---------------------------------------------------------------------------
 // Task joining and termination
@@ -170,7 +174,8 @@ void waitforalltasks();
 void terminatealltasks();
 // waitforandterminatealltasks(): wait for every task, free every slot in use.
 void waitforandterminatealltasks();
-// mtaskdone(): destroy the task table's and the event table's mutexes.
+// mtaskdone(): destroy the task table's and the event table's mutexes and
+// clear their flags; a later dispatch or event creation makes them anew.
 void mtaskdone();
 // orvekdone(): shutdown of the solver library; calls mtaskdone.
 void orvekdone();
@@ -187,10 +192,12 @@ inline constexpr std::int32_t slots = 64;
 extern std::int32_t events[slots][4];
 extern pthread_cond_t pevent[slots];        // pevent[e-1]: event e's condition
 extern pthread_mutex_t passolock[slots + 1];  // [0]: table mutex; [e]: event e's
-extern std::int32_t eventlockflag;           // 1 once passolock[0] exists
+extern std::int32_t eventlockflag;           // 1 while passolock[0] exists
 extern std::int32_t index;                   // record at which the next search begins
 }  // namespace def_event
 
+// Every routine but createparallelevent does nothing when ev names no
+// existing event.
 // createparallelevent(ev): ev (out) <- a new event, or 0 when none is free.
 void createparallelevent(std::int32_t& ev);
 // initializeparallelevent(ev, n): arm the event for n participants.
@@ -218,6 +225,8 @@ extern std::int32_t lockflag[slots];  // lockflag[k-1]: 1 while lock k exists
 extern std::int32_t lockindex;        // lock at which the next search begins
 }  // namespace def_lock
 
+// The routines but createparallellock do nothing when lk names no created
+// lock.
 // createparallellock(lk): lk (out) <- a new lock, or 0 when none is free.
 void createparallellock(std::int32_t& lk);
 // lockonparallellock(lk): lock lock lk, blocking until it is free.

@@ -1,0 +1,87 @@
+// The task table and the dispatch of a routine onto a thread of its own.
+
+#include <pthread.h>
+
+#include <type_traits>
+
+#include "runtime/runtime.hpp"
+#include "runtime/tables.hpp"
+
+// A slot keeps its thread's handle in a 64-bit word. On this platform the
+// handle is the address of the thread's control block, a user-space address
+// below 2^47, so it is positive as a signed word and its negation marks a
+// joined task unambiguously.
+static_assert(std::is_integral_v<pthread_t> && sizeof(pthread_t) == sizeof(std::int64_t),
+              "a thread handle must fit one word of the task table");
+
+namespace def_dispatch {
+
+// Every slot starts free: word 1 is -1, every other word 0.
+static_assert(slots == tables::entries);
+std::int64_t argu[slots][words] = CSP_FREE_ENTRIES;
+
+std::int32_t nexttask = 1;
+pthread_mutex_t tasklock;
+std::int32_t tasklockflag = 0;
+
+}  // namespace def_dispatch
+
+namespace {
+
+using def_dispatch::argu;
+
+// Records the task in slot s, words in the order 1, 4, 5..count+4, 3, and
+// advances the search start behind s. task (out) <- s.
+void record(std::int32_t s, std::int32_t& task, std::int64_t routine, std::int32_t count,
+            const std::int64_t* arguments) {
+  std::int64_t* word = argu[s - 1];
+  word[0] = s;
+  task = s;
+  word[3] = count;
+  def_dispatch::nexttask = tables::following(s);
+  for (std::int32_t k = 1; k <= count; ++k) word[3 + k] = arguments[k - 1];
+  word[2] = routine;
+}
+
+// Starts the thread of the task recorded in slot s; its handle goes into
+// word 2. When the thread cannot be created, the slot is freed again, the
+// search start restored to first and task set to 0, so that no slot stays in
+// use without a thread behind it.
+void start(std::int32_t s, std::int32_t& task, std::int32_t first) {
+  pthread_t handle;
+  if (pthread_create(&handle, nullptr, parallelworker, &argu[s - 1][2]) == 0) {
+    argu[s - 1][1] = static_cast<std::int64_t>(handle);
+  } else {
+    argu[s - 1][1] = 0;
+    argu[s - 1][0] = -1;
+    def_dispatch::nexttask = first;
+    task = 0;
+  }
+}
+
+}  // namespace
+
+// dispatchslot(task, routine, count, arguments)
+//   task      (out) identifier of the new task, 1..64; 0 when every slot is
+//                   in use or the thread could not be created
+//   routine   (in)  address of the routine the task runs
+//   count     (in)  number of arguments of the routine, 0..52
+//   arguments (in)  count words: the address recorded for each argument
+// The search, the recording and the thread creation all happen under
+// tasklock, so that dispatches from several threads take distinct slots.
+// Every word the worker reads is written before its thread is created.
+void dispatch_detail::dispatchslot(std::int32_t& task, std::int64_t routine, std::int32_t count,
+                                   const std::int64_t* arguments) {
+  using namespace def_dispatch;
+  tables::createtablemutex(tasklock, tasklockflag);
+  pthread_mutex_lock(&tasklock);
+  const std::int32_t first = nexttask;
+  const std::int32_t s = tables::findfree(first, [](std::int32_t k) { return argu[k - 1][0] <= 0; });
+  if (s == 0) {
+    task = 0;
+  } else {
+    record(s, task, routine, count, arguments);
+    start(s, task, first);
+  }
+  pthread_mutex_unlock(&tasklock);
+}
