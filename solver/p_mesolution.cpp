@@ -1,0 +1,500 @@
+// Parallel factor-and-solve kernel: one task's share of the block-hierarchy
+// sweep (nested dissection of the band) that factors A = L*L^T and solves
+// A*X = B in one go.
+//
+// The columns are cut into blocks of q >= M+1 columns, so that two blocks
+// with a whole block between them share no band entry. At level 1 the odd
+// blocks are interior and are factored independently; the even blocks
+// between them are separators, which receive the Schur-complement updates
+// of their two neighbours and a new coupling (fill) with each other. The
+// separators form the same problem one level up with twice the spacing,
+// until one block remains; the backward passes then solve from the top
+// level down. The pass schedule and the counter updates are in schedule.hpp.
+//
+// The couplings live in the caller's work array:
+//   coupling(r, c), N x M: for the rows of an interior block, its coupling
+//     with the last M columns of its left separator (L^-1 times it once the
+//     block is factored); for the first M rows of a separator, the factor
+//     entries of those rows in the last M columns of its left neighbour, and
+//     after the separator pass the fill towards the next level;
+//   savedcoupling(c, j), M x N: those factor entries of a separator's first
+//     rows, kept for the backward passes; row r of separator R (first column
+//     s) with left neighbour ending at column l is column l + 1 + (r - s).
+//
+// Every value is computed by exactly one task, with the same operations in
+// the same order whatever the task count, so the results do not depend on
+// how many tasks run or which task takes which block. Within a pass no two
+// blocks write the same element, nor read one that another writes, except
+// the failure flag, which is read and set atomically.
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/runtime.hpp"
+#include "solver/band.hpp"
+#include "solver/csp.hpp"
+#include "solver/element.hpp"
+#include "solver/schedule.hpp"
+#include "solver/team.hpp"
+
+namespace kernel {
+namespace {
+
+using sweep::pass;
+
+// The column kernel of each element kind.
+void columnkernel(float* a, const std::int32_t& m, const std::int32_t& first,
+                  const std::int32_t& last, const float& tolerance, std::int32_t* info,
+                  const std::int32_t& flagindex) {
+  decompose_csp_4(a, m, first, last, tolerance, info, flagindex);
+}
+void columnkernel(double* a, const std::int32_t& m, const std::int32_t& first,
+                  const std::int32_t& last, const double& tolerance, std::int32_t* info,
+                  const std::int32_t& flagindex) {
+  decompose_csp_8(a, m, first, last, tolerance, info, flagindex);
+}
+void columnkernel(std::complex<float>* a, const std::int32_t& m, const std::int32_t& first,
+                  const std::int32_t& last, const float& tolerance, std::int32_t* info,
+                  const std::int32_t& flagindex) {
+  decompose_csp_z4(a, m, first, last, tolerance, info, flagindex);
+}
+void columnkernel(std::complex<double>* a, const std::int32_t& m, const std::int32_t& first,
+                  const std::int32_t& last, const double& tolerance, std::int32_t* info,
+                  const std::int32_t& flagindex) {
+  decompose_csp_z8(a, m, first, last, tolerance, info, flagindex);
+}
+
+// The arrays of one solve and their sizes.
+template <class T>
+struct sweepdata {
+  band_matrix<T> a;         // a(i, j)
+  column_major<T> b;        // b(i, h), leading dimension N
+  column_major<T> coupling; // coupling(r, c), leading dimension N
+  column_major<T> saved;    // savedcoupling(c, j), leading dimension M
+  std::int64_t n, m, q, nrhs;
+};
+
+// target(k) <- target(k) - source(k)*factor, k = 0..count-1, for two ranges
+// that never overlap: the update step of every triangular solve here.
+template <class T>
+inline void update(T* __restrict target, const T* __restrict source, const T factor,
+                   std::int64_t count) {
+  for (std::int64_t k = 0; k < count; ++k) target[k] = mulsub(target[k], source[k], factor);
+}
+
+// target(k) <- target(k) / divisor, k = 0..count-1.
+template <class T>
+inline void scale(T* __restrict target, const T divisor, std::int64_t count) {
+  for (std::int64_t k = 0; k < count; ++k) target[k] = div(target[k], divisor);
+}
+
+// ---------------------------------------------------------------------------
+// Failure flag
+// ---------------------------------------------------------------------------
+
+// info(phase), read by every task while any task may set it.
+inline bool flagset(std::int32_t* info, std::int32_t phase) {
+  return std::atomic_ref<std::int32_t>(info[phase - 1]).load(std::memory_order_relaxed) != 0;
+}
+
+// Factors the diagonal block f..l with the column kernel. The kernel reports
+// a rejected pivot in a flag of this task's own, which is then raised in the
+// shared info(phase). False when the flag of the pass is set, by this block
+// or by another task's: the task then takes no further block.
+template <class T>
+bool factorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
+                 const real_t<T>& tolerance, std::int32_t* info, std::int32_t phase) {
+  std::int32_t own[2] = {0, 0};
+  const std::int32_t m = static_cast<std::int32_t>(s.m);
+  const std::int32_t first = static_cast<std::int32_t>(f), last = static_cast<std::int32_t>(l);
+  columnkernel(s.a.a, m, first, last, tolerance, own, phase);
+  if (own[phase - 1] != 0) {
+    std::atomic_ref<std::int32_t>(info[phase - 1]).store(1, std::memory_order_relaxed);
+  }
+  return !flagset(info, phase);
+}
+
+// ---------------------------------------------------------------------------
+// Arithmetic shared by the passes
+// ---------------------------------------------------------------------------
+
+// Columns 1..count of the coupling rows f..l <- L_BB^-1 times them, L_BB
+// the factor of the diagonal block f..l in a.
+template <class T>
+void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t count) {
+  for (std::int64_t k = 1; k <= count; ++k) {
+    for (std::int64_t p = f; p <= l; ++p) {
+      s.coupling(p, k) = div(s.coupling(p, k), s.a(p, p));
+      const std::int64_t last = std::min(p + s.m, l);
+      if (last > p) update(&s.coupling(p + 1, k), &s.a(p + 1, p), s.coupling(p, k), last - p);
+    }
+  }
+}
+
+// b(f..l, h) <- L_BB^-1 b(f..l, h) for every right-hand side.
+template <class T>
+void forwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    for (std::int64_t p = f; p <= l; ++p) {
+      s.b(p, h) = div(s.b(p, h), s.a(p, p));
+      const std::int64_t last = std::min(p + s.m, l);
+      if (last > p) update(&s.b(p + 1, h), &s.a(p + 1, p), s.b(p, h), last - p);
+    }
+  }
+}
+
+// b(f..l, h) <- L_BB^-T b(f..l, h) for every right-hand side, each row's
+// terms subtracted in increasing row order before its division.
+template <class T>
+void backwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    for (std::int64_t p = l; p >= f; --p) {
+      T x = s.b(p, h);
+      const std::int64_t last = std::min(p + s.m, l);
+      for (std::int64_t r = p + 1; r <= last; ++r) x = mulsub(x, s.a(r, p), s.b(r, h));
+      s.b(p, h) = div(x, s.a(p, p));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Block work of the first interior pass (level 1)
+// ---------------------------------------------------------------------------
+
+// Copies the band entries between the block's rows f..l and the last
+// columns j0..f-1 of its left separator into coupling columns 1..f-j0.
+template <class T>
+std::int64_t gatherleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  const std::int64_t j0 = std::max<std::int64_t>(f - s.m, 1);
+  for (std::int64_t k = 1; k <= f - j0; ++k) {
+    const std::int64_t j = j0 + k - 1;
+    const std::int64_t last = std::min(j + s.m, l);
+    for (std::int64_t r = f; r <= last; ++r) s.coupling(r, k) = s.a(r, j);
+    for (std::int64_t r = last + 1; r <= l; ++r) s.coupling(r, k) = T(0);
+  }
+  return f - j0;
+}
+
+// Turns the band entries between the right separator's first rows l+1..
+// and the block's last columns j1..l into the factor entries of those rows:
+// gathered into coupling, then solved from the right with L_BB^T.
+template <class T>
+void rightfactor(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  if (l >= s.n) return;  // the last block has no right separator
+  const std::int64_t j1 = std::max(l - s.m + 1, f);
+  const std::int64_t rows = std::min(l + s.m, s.n);
+  for (std::int64_t k = 1; k <= l - j1 + 1; ++k) {
+    const std::int64_t j = j1 + k - 1;
+    const std::int64_t last = std::min(j + s.m, s.n);
+    for (std::int64_t r = l + 1; r <= last; ++r) s.coupling(r, k) = s.a(r, j);
+    for (std::int64_t r = last + 1; r <= rows; ++r) s.coupling(r, k) = T(0);
+  }
+  for (std::int64_t k = 1; k <= l - j1 + 1; ++k) {
+    const std::int64_t j = j1 + k - 1;
+    const std::int64_t last = std::min(j + s.m, s.n);  // rows of column j's band
+    scale(&s.coupling(l + 1, k), s.a(j, j), last - l);
+    for (std::int64_t p = j + 1; p <= std::min(j + s.m, l); ++p) {
+      update(&s.coupling(l + 1, k + p - j), &s.coupling(l + 1, k), s.a(p, j), last - l);
+    }
+  }
+}
+
+template <class T>
+bool firstinteriorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
+                        const real_t<T>& tolerance, std::int32_t* info, std::int32_t phase) {
+  if (!factorblock(s, f, l, tolerance, info, phase)) return false;
+  solveleft(s, f, l, gatherleft(s, f, l));
+  rightfactor(s, f, l);
+  forwardsolve(s, f, l);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Block work of a separator pass
+// ---------------------------------------------------------------------------
+
+// Schur-complement update from the right neighbour (rows sfirst..slast),
+// whose coupling rows hold L^-1 times its coupling with this block's last
+// M columns: the last M x M diagonal block and the last M rows of b.
+template <class T>
+void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
+                     std::int64_t slast) {
+  for (std::int64_t c = 1; c <= s.m; ++c) {
+    for (std::int64_t cc = c; cc <= s.m; ++cc) {
+      T sigma(0);
+      for (std::int64_t r = sfirst; r <= slast; ++r) {
+        sigma = sigma + mul(s.coupling(r, cc), s.coupling(r, c));
+      }
+      s.a(l - s.m + cc, l - s.m + c) = s.a(l - s.m + cc, l - s.m + c) - sigma;
+    }
+  }
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    for (std::int64_t c = 1; c <= s.m; ++c) {
+      T x = s.b(l - s.m + c, h);
+      for (std::int64_t r = sfirst; r <= slast; ++r) x = mulsub(x, s.coupling(r, c), s.b(r, h));
+      s.b(l - s.m + c, h) = x;
+    }
+  }
+}
+
+// Schur-complement update from the left neighbour, whose last M columns
+// start at column t+q-M: the factor entries of this block's first rows f..g
+// in those columns are in coupling(f..g, 1..M). Updates the first M x M
+// diagonal block and the first rows of b, then keeps the factor entries in
+// savedcoupling for the backward pass.
+template <class T>
+void updatefromleft(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t t) {
+  const std::int64_t before = t + s.q - s.m - 1;  // column c of coupling is column before + c
+  for (std::int64_t c = 1; c <= s.m; ++c) {
+    for (std::int64_t j = f; j <= g; ++j) {
+      update(&s.a(j, j), &s.coupling(j, c), s.coupling(j, c), g - j + 1);
+    }
+  }
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    for (std::int64_t c = 1; c <= s.m; ++c) {
+      update(&s.b(f, h), &s.coupling(f, c), s.b(before + c, h), g - f + 1);
+    }
+  }
+  for (std::int64_t r = f; r <= g; ++r) {
+    for (std::int64_t c = 1; c <= s.m; ++c) s.saved(c, t + s.q + r - f) = s.coupling(r, c);
+  }
+}
+
+// The fill between this block's first rows f..g and the last M columns of
+// the block two neighbours to the left, replacing the factor entries in
+// coupling(f..g, 1..M); coupling rows g+1..l become zero. The left
+// neighbour (first column t) holds L^-1 times its own left coupling in its
+// coupling rows; its last M rows are used. The M band entries below the
+// diagonal of column f-1 are no longer needed (they were gathered into
+// coupling in the first interior pass) and buffer one row at a time.
+template <class T>
+void fill(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
+          std::int64_t t) {
+  const std::int64_t before = t + s.q - s.m - 1;  // the neighbour's last M rows follow it
+  for (std::int64_t r = f; r <= g; ++r) {
+    for (std::int64_t k = 1; k <= s.m; ++k) {
+      s.a(f + k - 1, f - 1) = s.coupling(r, k);
+      s.coupling(r, k) = T(0);
+    }
+    for (std::int64_t c = 1; c <= s.m; ++c) {
+      for (std::int64_t k = 1; k <= s.m; ++k) {
+        s.coupling(r, c) = mulsub(s.coupling(r, c), s.a(f + k - 1, f - 1), s.coupling(before + k, c));
+      }
+    }
+  }
+  for (std::int64_t c = 1; c <= s.m; ++c) {
+    for (std::int64_t r = g + 1; r <= l; ++r) s.coupling(r, c) = T(0);
+  }
+}
+
+template <class T>
+void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t distance,
+                    std::int64_t firstblock) {
+  const std::int64_t right = f + distance, left = f - distance;
+  const std::int64_t g = std::min(f + s.m - 1, s.n);  // last of the first M rows
+  if (right <= s.n) updatefromright(s, l, right, std::min(right + s.q - 1, s.n));
+  if (left >= firstblock) updatefromleft(s, f, g, left);
+  if (left > firstblock) fill(s, f, g, l, left);
+}
+
+// ---------------------------------------------------------------------------
+// Block work of an interior pass (level 2 and up)
+// ---------------------------------------------------------------------------
+
+// The right separator's first rows sfirst..slast hold its (reduced)
+// coupling with the block's last M columns; they become the factor entries
+// of those rows, by a solve from the right with L_BB^T.
+template <class T>
+void solveright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst, std::int64_t slast) {
+  for (std::int64_t c = 1; c <= s.m; ++c) {
+    const std::int64_t j = l - s.m + c;
+    scale(&s.coupling(sfirst, c), s.a(j, j), slast - sfirst + 1);
+    for (std::int64_t p = j + 1; p <= l; ++p) {
+      update(&s.coupling(sfirst, c + p - j), &s.coupling(sfirst, c), s.a(p, j),
+             slast - sfirst + 1);
+    }
+  }
+}
+
+template <class T>
+bool interiorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t distance,
+                   std::int64_t firstblock, const real_t<T>& tolerance, std::int32_t* info,
+                   std::int32_t phase) {
+  if (!factorblock(s, f, l, tolerance, info, phase)) return false;
+  const std::int64_t right = f + distance, left = f - distance;
+  if (left >= firstblock) solveleft(s, f, l, s.m);
+  if (right <= s.n) solveright(s, l, right, std::min(right + s.m - 1, s.n));
+  forwardsolve(s, f, l);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Block work of a backward pass
+// ---------------------------------------------------------------------------
+
+// The block's separators at this level hold their solution: their terms
+// leave b(f..l), then the block is solved with L_BB^T.
+template <class T>
+void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
+                   std::int64_t distance) {
+  const std::int64_t right = f + distance, left = f - distance;
+  if (left > 0) {
+    const std::int64_t before = left + s.q - s.m - 1;
+    for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+      for (std::int64_t c = 1; c <= s.m; ++c) {
+        update(&s.b(f, h), &s.coupling(f, c), s.b(before + c, h), l - f + 1);
+      }
+    }
+  }
+  if (right <= s.n) {
+    const std::int64_t rows = std::min(std::min(right + s.q - 1, s.n) - right + 1, s.m);
+    const std::int64_t last = std::min(l + rows, s.n);
+    for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+      for (std::int64_t i = l + 1; i <= last; ++i) {
+        update(&s.b(l - s.m + 1, h), &s.saved(1, i), s.b(right + i - l - 1, h), s.m);
+      }
+    }
+  }
+  backwardsolve(s, f, l);
+}
+
+// ---------------------------------------------------------------------------
+// The sweep
+// ---------------------------------------------------------------------------
+
+// Takes the next block of the pass under the lock: f <- the counter, which
+// advances by stride. False, with the lock released, once f passes N.
+inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const std::int64_t& stride,
+                      std::int64_t n, std::int64_t& f) {
+  lockonparallellock(lockid);
+  f = counter;
+  if (f > n) {
+    unlockparallellock(lockid);
+    return false;
+  }
+  counter = f + stride;
+  unlockparallellock(lockid);
+  return true;
+}
+
+template <class T>
+void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                  const std::int32_t& nrhs, T* savedcoupling, T* coupling,
+                  const std::int32_t& lockid, std::int32_t* eventids, const std::int32_t& q,
+                  const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
+                  std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
+                  std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
+  const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
+  std::int32_t phase = 1;
+  pass current = pass::firstinterior;
+  while (current != pass::finished) {
+    std::int64_t& counter = current == pass::backward ? backblock : nextblock;
+    bool going = true;  // false once the pass's failure flag is seen
+    std::int64_t f = 0;
+    while (going && takeblock(lockid, counter, stride, s.n, f)) {
+      const std::int64_t l = std::min(f + s.q - 1, s.n);
+      switch (current) {
+        case pass::firstinterior:
+          going = firstinteriorblock(s, f, l, tolerance, info, phase);
+          break;
+        case pass::separator:
+          separatorblock(s, f, l, distance, firstblock);
+          break;
+        case pass::interior:
+          going = interiorblock(s, f, l, distance, firstblock, tolerance, info, phase);
+          break;
+        case pass::backward:
+          backwardblock(s, f, l, distance);
+          break;
+        case pass::finished:
+          break;
+      }
+    }
+    if (arrivelast(eventids[phase - 1])) {
+      sweep::endpass(current, s.n, s.q, level, distance, stride, firstblock, nextblock,
+                     backblock);
+      releasebarrier(eventids, phase, ntasks);
+    }
+    if (sweep::factors(current) && flagset(info, phase)) return;
+    phase = 3 - phase;
+    current = sweep::followingpass(current, level, backblock);
+  }
+}
+
+}  // namespace
+
+// p_mesolution_csp_4(a, n, m, b, nrhs, savedcoupling, coupling, lockid,
+// eventids, q, ntasks, level, distance, stride, firstblock, nextblock,
+// backblock, tolerance, info): one task's share of the factor-and-solve
+// sweep; every task of a solve runs it with the same arguments.
+//   a             (in/out) band matrix of order N, half bandwidth M;
+//                          overwritten by factors and scratch
+//   n             (in)     order N
+//   m             (in)     half bandwidth M
+//   b             (in/out) N x nrhs right-hand sides, leading dimension N;
+//                          the solutions on return
+//   nrhs          (in)     number of right-hand sides; <= 0: b not touched
+//   savedcoupling (work)   M x N, leading dimension M
+//   coupling      (work)   N x M, leading dimension N
+//   lockid        (in)     parallel lock guarding nextblock and backblock
+//   eventids      (in)     the two barrier events; eventids(1) armed for
+//                          ntasks arrivals before any task starts
+//   q             (in)     block width, q >= M + 1
+//   ntasks        (in)     number of tasks running the kernel
+//   level, distance, stride, firstblock, nextblock, backblock
+//                 (in/out) shared sweep counters, 1, q, 2q, 1, 1, 0 at the
+//                          start; 0, q/2, q, -, -, 1-q after a full sweep
+//   tolerance     (in)     pivot threshold of the column kernel
+//   info          (in/out) the two failure flags, zero at the start; info(1)
+//                          is set to 1 when a pivot is rejected, and every
+//                          task then returns after that pass's barrier
+// _8, _z4 and _z8 alike; the complex kinds use products without
+// conjugation and Smith's division.
+void p_mesolution_csp_4(float* a, const std::int32_t& n, const std::int32_t& m, float* b,
+                        const std::int32_t& nrhs, float* savedcoupling, float* coupling,
+                        const std::int32_t& lockid, std::int32_t* eventids,
+                        const std::int32_t& q, const std::int32_t& ntasks, std::int64_t& level,
+                        std::int64_t& distance, std::int64_t& stride, std::int64_t& firstblock,
+                        std::int64_t& nextblock, std::int64_t& backblock,
+                        const float& tolerance, std::int32_t* info) {
+  p_mesolution(a, n, m, b, nrhs, savedcoupling, coupling, lockid, eventids, q, ntasks, level,
+               distance, stride, firstblock, nextblock, backblock, tolerance, info);
+}
+
+void p_mesolution_csp_8(double* a, const std::int32_t& n, const std::int32_t& m, double* b,
+                        const std::int32_t& nrhs, double* savedcoupling, double* coupling,
+                        const std::int32_t& lockid, std::int32_t* eventids,
+                        const std::int32_t& q, const std::int32_t& ntasks, std::int64_t& level,
+                        std::int64_t& distance, std::int64_t& stride, std::int64_t& firstblock,
+                        std::int64_t& nextblock, std::int64_t& backblock,
+                        const double& tolerance, std::int32_t* info) {
+  p_mesolution(a, n, m, b, nrhs, savedcoupling, coupling, lockid, eventids, q, ntasks, level,
+               distance, stride, firstblock, nextblock, backblock, tolerance, info);
+}
+
+void p_mesolution_csp_z4(std::complex<float>* a, const std::int32_t& n, const std::int32_t& m,
+                         std::complex<float>* b, const std::int32_t& nrhs,
+                         std::complex<float>* savedcoupling, std::complex<float>* coupling,
+                         const std::int32_t& lockid, std::int32_t* eventids,
+                         const std::int32_t& q, const std::int32_t& ntasks,
+                         std::int64_t& level, std::int64_t& distance, std::int64_t& stride,
+                         std::int64_t& firstblock, std::int64_t& nextblock,
+                         std::int64_t& backblock, const float& tolerance, std::int32_t* info) {
+  p_mesolution(a, n, m, b, nrhs, savedcoupling, coupling, lockid, eventids, q, ntasks, level,
+               distance, stride, firstblock, nextblock, backblock, tolerance, info);
+}
+
+void p_mesolution_csp_z8(std::complex<double>* a, const std::int32_t& n, const std::int32_t& m,
+                         std::complex<double>* b, const std::int32_t& nrhs,
+                         std::complex<double>* savedcoupling, std::complex<double>* coupling,
+                         const std::int32_t& lockid, std::int32_t* eventids,
+                         const std::int32_t& q, const std::int32_t& ntasks,
+                         std::int64_t& level, std::int64_t& distance, std::int64_t& stride,
+                         std::int64_t& firstblock, std::int64_t& nextblock,
+                         std::int64_t& backblock, const double& tolerance, std::int32_t* info) {
+  p_mesolution(a, n, m, b, nrhs, savedcoupling, coupling, lockid, eventids, q, ntasks, level,
+               distance, stride, firstblock, nextblock, backblock, tolerance, info);
+}
+
+}  // namespace kernel
