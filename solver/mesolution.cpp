@@ -1,0 +1,87 @@
+// Solver entry of the factor-and-solve family: fixes the block width,
+// creates the lock and the two events of one solve, runs the parallel
+// factor-and-solve kernel on the team of tasks (the caller included) and
+// turns the failure flags into a status. The entry does no arithmetic of
+// its own.
+
+#include <cstdint>
+
+#include "solver/csp.hpp"
+#include "solver/element.hpp"
+#include "solver/schedule.hpp"
+#include "solver/team.hpp"
+
+namespace {
+
+template <class T, class Kernel>
+void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                const std::int32_t& nrhs, T* work, std::int32_t& status,
+                void (*requiregrain)(), Kernel sweepkernel) {
+  requiregrain();
+  const std::int32_t requested = teamsize();
+  team t;
+  openteam(t);
+
+  const std::int32_t q = blockwidth(m);
+  std::int64_t level = 0, distance = 0, stride = 0, firstblock = 0, nextblock = 0, backblock = 0;
+  sweep::startcounters(q, level, distance, stride, firstblock, nextblock, backblock);
+  const real_t<T> tolerance = 0;
+  std::int32_t info[2] = {0, 0};
+
+  // work = savedcoupling (N*M entries), then coupling (N*M entries). The
+  // split is formed in 64 bits; with no rows or no band both are empty.
+  const std::int64_t split = n > 0 && m > 0 ? std::int64_t{n} * m : 0;
+  T* const savedcoupling = work;
+  T* const coupling = work + split;
+
+  runteam(t, requested, sweepkernel, a, n, m, b, nrhs, savedcoupling, coupling, t.lockid,
+          t.eventids, q, t.ntasks, level, distance, stride, firstblock, nextblock, backblock,
+          tolerance, info);
+
+  status = info[0] != 0 ? 1 : info[1];
+  closeteam(t);
+}
+
+}  // namespace
+
+// mesolution_csp_4(a, n, m, b, nrhs, work, status): solves A*X = B for a
+// symmetric positive definite band matrix, factoring and solving in one
+// parallel sweep with the current task count (gettasks, at most 32).
+//   a      (in/out) band matrix of order N and half bandwidth M, M*(N-1)+N
+//                   entries; overwritten by factors and scratch (not a
+//                   factor a later solve could reuse)
+//   n      (in)     order N; N <= 0: nothing is read or written
+//   m      (in)     half bandwidth M >= 0
+//   b      (in/out) N x nrhs right-hand sides, leading dimension N; the
+//                   solutions on return
+//   nrhs   (in)     number of right-hand sides; <= 0: A is factored and b
+//                   is not touched
+//   work   (out)    scratch of 2*N*M entries
+//   status (out)    0: solved; 1: a pivot was rejected (A is not positive
+//                   definite, or holds a NaN) and the solve was abandoned,
+//                   leaving a, b and work partly processed
+// _8, _z4 and _z8 alike; the complex kinds solve the complex symmetric
+// system (A = L*L^T without conjugation).
+void mesolution_csp_4(float* a, const std::int32_t& n, const std::int32_t& m, float* b,
+                      const std::int32_t& nrhs, float* work, std::int32_t& status) {
+  mesolution(a, n, m, b, nrhs, work, status, requiregrainsize, kernel::p_mesolution_csp_4);
+}
+
+void mesolution_csp_8(double* a, const std::int32_t& n, const std::int32_t& m, double* b,
+                      const std::int32_t& nrhs, double* work, std::int32_t& status) {
+  mesolution(a, n, m, b, nrhs, work, status, requiregrainsize, kernel::p_mesolution_csp_8);
+}
+
+void mesolution_csp_z4(std::complex<float>* a, const std::int32_t& n, const std::int32_t& m,
+                       std::complex<float>* b, const std::int32_t& nrhs,
+                       std::complex<float>* work, std::int32_t& status) {
+  mesolution(a, n, m, b, nrhs, work, status, requiregrainsizeforcomplex,
+             kernel::p_mesolution_csp_z4);
+}
+
+void mesolution_csp_z8(std::complex<double>* a, const std::int32_t& n, const std::int32_t& m,
+                       std::complex<double>* b, const std::int32_t& nrhs,
+                       std::complex<double>* work, std::int32_t& status) {
+  mesolution(a, n, m, b, nrhs, work, status, requiregrainsizeforcomplex,
+             kernel::p_mesolution_csp_z8);
+}
