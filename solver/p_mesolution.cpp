@@ -418,7 +418,11 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
     }
     if (sweep::factors(current) && flagset(info, phase)) return;
     phase = 3 - phase;
+    // Under the lock: tasks released earlier may already be advancing
+    // backblock in the next pass.
+    lockonparallellock(lockid);
     current = sweep::followingpass(current, level, backblock);
+    unlockparallellock(lockid);
   }
 }
 
