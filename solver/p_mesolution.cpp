@@ -279,7 +279,8 @@ void fill(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
     }
     for (std::int64_t c = 1; c <= s.m; ++c) {
       for (std::int64_t k = 1; k <= s.m; ++k) {
-        s.coupling(r, c) = mulsub(s.coupling(r, c), s.a(f + k - 1, f - 1), s.coupling(before + k, c));
+        s.coupling(r, c) =
+            mulsub(s.coupling(r, c), s.a(f + k - 1, f - 1), s.coupling(before + k, c));
       }
     }
   }
