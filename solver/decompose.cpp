@@ -5,8 +5,9 @@
 // factor must not depend on which kernel or how many tasks computed it: each
 // element receives its updates in increasing column order, then the square
 // root (diagonal) or one division by the stored diagonal (below it). The
-// inner loops run over contiguous rows of a column, so they vectorise
-// without changing the operations any element receives.
+// order in which the kernel visits rows is free, and is chosen for speed: the
+// inner loops run over contiguous rows of two columns and vectorise, without
+// changing the operations any element receives.
 
 #include <algorithm>
 #include <cstdint>
@@ -18,12 +19,59 @@
 namespace kernel {
 namespace {
 
-// target(k) <- target(k) - source(k)*factor, k = 0..count-1. The two ranges
-// are rows of two different columns of the band and never overlap.
+// Rows of column i are updated a group at a time, held in registers across
+// all the earlier columns p that reach them. Sweeping the whole column once
+// per p instead stores and reloads every element between its updates, over
+// ranges whose length grows with p, so that the loads of one sweep straddle
+// the narrower stores of the last and stall; with M = 8 that made the kernel
+// slower than plain scalar code. The unroll pragmas keep the group in
+// registers for the complex kinds as well.
+constexpr std::int64_t rowgroup = 4;
+
+// Rows r0..r0+rowgroup-1 of column i receive their updates from the columns
+// p = max(p0, r - M)..i-1 of the block, for each row in increasing p:
+// a(r, i) <- a(r, i) - a(r, p)*a(i, p). The group lies within rows i..i+M.
 template <class T>
-inline void updatecolumn(T* __restrict target, const T* __restrict source, const T factor,
-                         const std::int64_t count) {
-  for (std::int64_t k = 0; k < count; ++k) target[k] = mulsub(target[k], source[k], factor);
+inline void updategroup(const band_matrix<T>& band, const std::int64_t i, const std::int64_t r0,
+                        const std::int64_t p0) {
+  const std::int64_t m = band.m;
+  T* const target = band.column(i) + (r0 - i);
+  T x[rowgroup];
+#pragma GCC unroll rowgroup
+  for (std::int64_t k = 0; k < rowgroup; ++k) x[k] = target[k];
+
+  // Column p = r0-M+j reaches only rows r0..r0+j of the group (j <= rowgroup-2).
+#pragma GCC unroll rowgroup
+  for (std::int64_t j = 0; j <= rowgroup - 2; ++j) {
+    const std::int64_t p = r0 - m + j;
+    if (p < p0) continue;
+    const T* const source = band.column(p) + (r0 - p);  // element (r0, p) onwards
+    const T factor = band.column(p)[i - p];             // a(i, p)
+#pragma GCC unroll rowgroup
+    for (std::int64_t k = 0; k <= j; ++k) x[k] = mulsub(x[k], source[k], factor);
+  }
+  // The later columns reach every row of the group.
+  for (std::int64_t p = std::max(p0, r0 + rowgroup - 1 - m); p <= i - 1; ++p) {
+    const T* const source = band.column(p) + (r0 - p);
+    const T factor = band.column(p)[i - p];
+#pragma GCC unroll rowgroup
+    for (std::int64_t k = 0; k < rowgroup; ++k) x[k] = mulsub(x[k], source[k], factor);
+  }
+
+#pragma GCC unroll rowgroup
+  for (std::int64_t k = 0; k < rowgroup; ++k) target[k] = x[k];
+}
+
+// Row r of column i receives its updates from the columns
+// p = max(p0, r - M)..i-1 of the block, in increasing p.
+template <class T>
+inline void updaterow(const band_matrix<T>& band, const std::int64_t i, const std::int64_t r,
+                      const std::int64_t p0) {
+  T x = band(r, i);
+  for (std::int64_t p = std::max(p0, r - band.m); p <= i - 1; ++p) {
+    x = mulsub(x, band(r, p), band(i, p));
+  }
+  band(r, i) = x;
 }
 
 // target(k) <- target(k) / diagonal, k = 0..count-1.
@@ -32,31 +80,34 @@ inline void scalecolumn(T* __restrict target, const T diagonal, const std::int64
   for (std::int64_t k = 0; k < count; ++k) target[k] = div(target[k], diagonal);
 }
 
+// For each column i of the block: every element (r, i), i <= r <= min(i+M, l),
+// receives a(r, i) - a(r, p)*a(i, p) for p = max(f, i-M)..i-1 in increasing
+// order (the rows the column p reaches); then the pivot test on the updated
+// diagonal d, a(i, i) <- sqrt(d), and each a(r, i), r > i, divided by the
+// stored a(i, i). The order in which rows are visited does not change any
+// element's operations.
 template <class T>
 void decompose(T* a, const std::int32_t& m, const std::int32_t& first, const std::int32_t& last,
                const real_t<T>& tolerance, std::int32_t* info, const std::int32_t& flagindex) {
   const band_matrix<T> band{a, m};
   // Row and column bounds in 64 bits: i + M may pass 2^31 - 1.
-  const std::int64_t f = first, l = last, bandwidth = m;
+  const std::int64_t f = first, l = last;
   for (std::int64_t i = f; i <= l; ++i) {
-    // Column i's entries from row i on: element (r, i) at coli[r - i].
-    T* const coli = band.column(i);
+    const std::int64_t p0 = std::max(f, i - band.m);  // first column that reaches column i
+    const std::int64_t lastrow = std::min(i + band.m, l);
 
-    // Updates from the earlier columns of the block, rows i..min(p+M, l).
-    for (std::int64_t p = std::max(f, i - bandwidth); p <= i - 1; ++p) {
-      const T* const colp = band.column(p) + (i - p);  // element (i, p) onwards
-      updatecolumn(coli, colp, colp[0], std::min(p + bandwidth, l) - i + 1);
-    }
+    std::int64_t r = i;
+    for (; r + rowgroup - 1 <= lastrow; r += rowgroup) updategroup(band, i, r, p0);
+    for (; r <= lastrow; ++r) updaterow(band, i, r, p0);
 
+    T* const coli = band.column(i);  // element (r, i) at coli[r - i]
     const T d = coli[0];
     if (pivotrejected(tolerance, d)) {
       info[flagindex - 1] = 1;  // info(flagindex)
       return;
     }
     coli[0] = principalsqrt(d);
-
-    // Rows i+1..min(i+M, l), each divided by the stored diagonal.
-    scalecolumn(coli + 1, coli[0], std::min(i + bandwidth, l) - i);
+    scalecolumn(coli + 1, coli[0], lastrow - i);
   }
 }
 
