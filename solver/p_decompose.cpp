@@ -26,6 +26,23 @@ void p_decompose(T* a, const std::int32_t& n, const std::int32_t& m, const std::
 
 namespace kernel {
 
+// p_decompose_csp_X(a, n, m, q, lockid, eventids, ntasks, kstage, knext,
+// tolerance, info): one task's share of the stage-wise factorization.
+//   a         (in/out) band matrix of order N, half bandwidth M; overwritten
+//                      by L (after a rejected pivot: final before the failing
+//                      block, partly factored in it, untouched after it)
+//   n, m      (in)     order N and half bandwidth M
+//   q         (in)     columns per stage, >= 1; several pieces only when q <= M
+//   lockid    (in)     parallel lock guarding knext
+//   eventids  (in)     the two barrier events; eventids(1) armed for ntasks
+//   ntasks    (in)     number of tasks running the kernel, the caller included
+//   kstage    (in/out) first column of the current stage: 1 at the start,
+//                      1 + q*(stages run) at return
+//   knext     (in/out) first row of the next piece: 1 at the start, kstage
+//                      at return
+//   tolerance (in)     pivot threshold of the column kernel
+//   info      (in/out) failure flags, 0 at the start; info(phase) <- 1 when
+//                      the stage of that event phase rejected a pivot
 void p_decompose_csp_4(float* a, const std::int32_t& n, const std::int32_t& m,
                        const std::int32_t& q, const std::int32_t& lockid,
                        std::int32_t* eventids, const std::int32_t& ntasks,

@@ -34,6 +34,20 @@ void p_substitute(const T* a, const std::int32_t& n, const std::int32_t& m, T* b
 
 namespace kernel {
 
+// p_substitute_csp_X(a, n, m, b, q, lockid, eventids, ntasks, kstage, knext,
+// jstage, jnext): one task's share of the stage-wise solve L*L^T*x = b.
+//   a        (in)     the factor L in band storage
+//   n, m     (in)     order N and half bandwidth M
+//   b        (in/out) right-hand side of N entries; y = L^-1*b after the
+//                     forward stages, the solution x at return
+//   q        (in)     rows per stage and per piece, >= 1
+//   lockid   (in)     parallel lock guarding knext and jnext
+//   eventids (in)     the two barrier events; eventids(1) armed for ntasks
+//   ntasks   (in)     number of tasks running the kernel, the caller included
+//   kstage, knext (in/out) forward cursors: 1 at the start, 1 + q*ceil(N/q)
+//                     at return
+//   jstage, jnext (in/out) backward cursors: N at the start, N - q*ceil(N/q)
+//                     at return
 void p_substitute_csp_4(const float* a, const std::int32_t& n, const std::int32_t& m, float* b,
                         const std::int32_t& q, const std::int32_t& lockid,
                         std::int32_t* eventids, const std::int32_t& ntasks,
