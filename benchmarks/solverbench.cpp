@@ -34,15 +34,17 @@
 
 namespace {
 
-// The benchmark's problem and the bandwidth sweep. The sweep's N keeps its
-// widest case (M = 128, about N*M^2 = 1.6e9 flops per solve) near a second
-// per reference LAPACK solve, so that the whole run stays within a few
-// minutes on a small machine.
+// The benchmark's problem and the bandwidth sweep, with the number of
+// timed solves whose median is reported. The sweep's N and repetitions keep
+// its widest case (M = 128, about N*M^2 = 8e8 flops per solve) to a few
+// seconds, so that the whole run stays within about three minutes on a
+// two-core machine.
 constexpr std::int32_t benchmarkn = 2000000;
 constexpr std::int32_t benchmarkm = 8;
-constexpr std::int32_t sweepn = 100000;
+constexpr int benchmarkrepetitions = 5;
+constexpr std::int32_t sweepn = 50000;
 constexpr std::int32_t sweepms[] = {2, 8, 32, 128};
-constexpr int repetitions = 5;
+constexpr int sweeprepetitions = 3;
 // A sound band Cholesky solve keeps the residual ratio of residualratio_4
 // far below this; a wrong solution lands near 1/((M+1)*eps).
 constexpr double residuallimit = 100;
@@ -85,6 +87,7 @@ struct benchcase {
   method how;
   bool single;  // float, else double
   std::int32_t n, m, tasks;
+  int repetitions;
   bool checked = false;
   std::int32_t status = 0;
   double residual = 0;
@@ -191,9 +194,9 @@ std::string solvername(method how, const std::string& suffix, const std::string&
 }
 
 template <class T>
-void addcase(method how, std::int32_t n, std::int32_t m, std::int32_t tasks) {
+void addcase(method how, std::int32_t n, std::int32_t m, std::int32_t tasks, int repetitions) {
   benchcase c{"", solvername(how, kind<T>::suffix, kind<T>::pbsv), how,
-              std::is_same_v<T, float>, n, m, tasks};
+              std::is_same_v<T, float>, n, m, tasks, repetitions};
   c.name = c.solver + "/N:" + std::to_string(n) + "/M:" + std::to_string(m);
   std::replace(c.name.begin(), c.name.end(), ' ', '_');
   if (tasks > 0) c.name += "/tasks:" + std::to_string(tasks);
@@ -204,12 +207,12 @@ void addcase(method how, std::int32_t n, std::int32_t m, std::int32_t tasks) {
 // each of the given task counts, then the baselines.
 template <class T>
 void addproblem(std::int32_t n, std::int32_t m, const std::vector<method>& methods,
-                const std::vector<std::int32_t>& taskcounts) {
+                const std::vector<std::int32_t>& taskcounts, int repetitions) {
   for (method how : methods) {
-    for (std::int32_t tasks : taskcounts) addcase<T>(how, n, m, tasks);
+    for (std::int32_t tasks : taskcounts) addcase<T>(how, n, m, tasks, repetitions);
   }
-  addcase<T>(method::reference, n, m, 0);
-  if (openblas.spbsv != nullptr) addcase<T>(method::openblas, n, m, 0);
+  addcase<T>(method::reference, n, m, 0, repetitions);
+  if (openblas.spbsv != nullptr) addcase<T>(method::openblas, n, m, 0, repetitions);
 }
 
 void addcases() {
@@ -222,11 +225,11 @@ void addcases() {
       maxtasks > 1 ? std::vector<std::int32_t>{1, maxtasks} : std::vector<std::int32_t>{1};
   const std::vector<method> all = {method::mesolution, method::decompsubst, method::solution};
 
-  addproblem<float>(benchmarkn, benchmarkm, all, everycount);
-  addproblem<double>(benchmarkn, benchmarkm, all, everycount);
+  addproblem<float>(benchmarkn, benchmarkm, all, everycount, benchmarkrepetitions);
+  addproblem<double>(benchmarkn, benchmarkm, all, everycount, benchmarkrepetitions);
   for (std::int32_t m : sweepms) {
-    addproblem<float>(sweepn, m, {method::mesolution}, oneandall);
-    addproblem<double>(sweepn, m, {method::mesolution}, oneandall);
+    addproblem<float>(sweepn, m, {method::mesolution}, oneandall, sweeprepetitions);
+    addproblem<double>(sweepn, m, {method::mesolution}, oneandall, sweeprepetitions);
   }
 }
 
@@ -243,7 +246,7 @@ void registercases() {
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(1)
-        ->Repetitions(repetitions)
+        ->Repetitions(cases[k].repetitions)
         ->ReportAggregatesOnly(true);
   }
 }
@@ -289,26 +292,27 @@ std::string ratio(double numerator, double denominator) {
 }
 
 void printsummary(const summaryreporter& reporter) {
-  std::printf("\nSummary: median of %d solves, each timed alone after restoring the system\n",
-              repetitions);
-  std::printf("%-36s %8s %4s %5s %11s %9s %8s %9s\n", "solver", "N", "M", "tasks",
+  std::printf("\nSummary: median of the timed solves (runs), each after restoring the system\n");
+  std::printf("%-34s %8s %4s %5s %4s %10s %10s %7s %8s\n", "solver", "N", "M", "tasks", "runs",
               "median ms", "/ref ?pbsv", "/1 task", "residual");
   for (const benchcase& c : cases) {
-    if (c.checked && failed(c)) {
-      std::printf("%-36s %8d %4d %5s   FAILED: status %d, residual %.3g\n", c.solver.c_str(),
-                  c.n, c.m, c.tasks > 0 ? std::to_string(c.tasks).c_str() : "-", c.status,
-                  c.residual);
-      continue;
-    }
-    const auto found = reporter.medians.find(c.name);
-    if (found == reporter.medians.end()) continue;  // filtered out
-    const double median = found->second;
+    if (!c.checked) continue;  // filtered out
     const bool ours = c.tasks > 0;
-    std::printf("%-36s %8d %4d %5s %11.1f %10s %8s %9.2f\n", c.solver.c_str(), c.n, c.m,
-                ours ? std::to_string(c.tasks).c_str() : "-", median,
-                ratio(median, medianof(reporter, c, method::reference, 0)).c_str(),
-                ours ? ratio(median, medianof(reporter, c, c.how, 1)).c_str() : "-",
-                c.residual);
+    const std::string tasks = ours ? std::to_string(c.tasks) : "-";
+    std::printf("%-34s %8d %4d %5s %4d ", c.solver.c_str(), c.n, c.m, tasks.c_str(),
+                c.repetitions);
+    const auto found = reporter.medians.find(c.name);
+    if (failed(c)) {
+      std::printf("FAILED its check: status %d, residual %.3g\n", c.status, c.residual);
+    } else if (found == reporter.medians.end()) {
+      std::printf("FAILED while timed\n");
+    } else {
+      const double median = found->second;
+      std::printf("%10.1f %10s %7s %8.2f\n", median,
+                  ratio(median, medianof(reporter, c, method::reference, 0)).c_str(),
+                  ours ? ratio(median, medianof(reporter, c, c.how, 1)).c_str() : "-",
+                  c.residual);
+    }
   }
   std::printf("residual: ||b - A*x||inf / (||A||inf ||x||inf (M+1) eps), checked below %.0f\n",
               residuallimit);
