@@ -1,0 +1,104 @@
+// The readable report of cspbench.
+
+#include "tools/table.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "runtime/runtime.hpp"
+
+namespace {
+
+const char* kindname(const std::string& kind) {
+  if (kind == "8") return "double";
+  if (kind == "z4") return "complex<float>";
+  if (kind == "z8") return "complex<double>";
+  return "float";
+}
+
+// A value in printf format, or "-" where there is none (NaN).
+std::string field(const char* format, double value) {
+  if (std::isnan(value)) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+void printrow(std::FILE* out, const taskrun& run, bool lapack) {
+  std::fprintf(out, "%6d %9.4f %9.4f %9.4f %9.4f %8.3f %8s %6s %11s %11s %6d  %s", run.used,
+               run.time.median, run.time.min, run.time.max, run.cputime.median, run.gflops,
+               field("%.2f", run.speedup).c_str(), field("%.2f", run.efficiency).c_str(),
+               field("%.3g", run.check.errorratio).c_str(),
+               field("%.3g", run.check.residualratio).c_str(), run.check.status,
+               run.check.pass ? "PASS" : "FAIL");
+  if (lapack) std::fprintf(out, " %9s", field("%.2fx", run.lapackratio).c_str());
+  std::fprintf(out, "\n");
+}
+
+void printcapped(std::FILE* out, const benchresult& result) {
+  std::string capped;
+  for (const taskrun& run : result.runs) {
+    if (run.used == run.requested) continue;
+    capped += (capped.empty() ? "" : ", ") + std::to_string(run.requested) + " -> " +
+              std::to_string(run.used);
+  }
+  if (!capped.empty())
+    std::fprintf(out, "Capped task counts (settasks allows at most min(processors, 32)): %s\n",
+                 capped.c_str());
+}
+
+void printlapack(std::FILE* out, const benchresult& result) {
+  const lapackrun& lapack = result.lapack;
+  if (!lapack.made) {
+    if (!lapack.note.empty()) std::fprintf(out, "LAPACK comparison: %s.\n", lapack.note.c_str());
+    return;
+  }
+  std::fprintf(out,
+               "LAPACK %s (reference LAPACK, serial): median %.4f s, min %.4f s, max %.4f s, "
+               "%.3f GFLOP/s, error ratio %s, residual ratio %s, info %d, %s\n",
+               lapack.routine.c_str(), lapack.time.median, lapack.time.min, lapack.time.max,
+               lapack.gflops, field("%.3g", lapack.check.errorratio).c_str(),
+               field("%.3g", lapack.check.residualratio).c_str(), lapack.check.status,
+               lapack.check.pass ? "PASS" : "FAIL");
+  std::fprintf(
+      out, "vs LAPACK = LAPACK median / median of the row (above 1: the csp solver is faster)\n");
+}
+
+}  // namespace
+
+void printheading(std::FILE* out, const benchoptions& options) {
+  std::int32_t processors = 0;
+  getcpus(processors);
+  std::fprintf(out, "cspbench: N = %d, M = %d, nrhs = %d, kind %s (%s), method %s, %d repeats\n",
+               options.n, options.m, options.nrhs, options.kind.c_str(), kindname(options.kind),
+               options.method.c_str(), options.repeat);
+  std::fprintf(out, "Machine: %d processors\n", processors);
+  std::fprintf(out,
+               "Checks of every solve: error ratio ||x-x*||/(||x*|| cond(A) eps) <= %g, "
+               "residual ratio ||b-Ax||/(||A|| ||x|| N eps) <= %g, status 0\n",
+               checkthreshold, checkthreshold);
+  std::fflush(out);
+}
+
+void printtable(std::FILE* out, const benchresult& result) {
+  std::fprintf(out, "Condition estimate: cond_inf(A) = %s (%s)\n",
+               field("%.3g", result.norms.condition).c_str(), result.norms.source.c_str());
+  std::fprintf(out, "Operation count: %.6g flops per solve (formula: cspbench --help)\n\n",
+               result.flops);
+  const bool lapack = result.lapack.made;
+  std::fprintf(out, "%6s %9s %9s %9s %9s %8s %8s %6s %11s %11s %6s  %s%s\n", "tasks", "median s",
+               "min s", "max s", "cpu s", "GFLOP/s", "speedup", "effic.", "error ratio",
+               "resid ratio", "status", "check", lapack ? " vs LAPACK" : "");
+  for (const taskrun& run : result.runs) printrow(out, run, lapack);
+  std::fprintf(out,
+               "\nWall seconds over %d repeats (monotonic clock); cpu s: median processor time of "
+               "the process, all threads; speedup and effic. against the one-task row\n",
+               result.options.repeat);
+  if (std::isnan(result.runs.front().speedup))
+    std::fprintf(out, "No speedup: the task list has no run with one task\n");
+  printcapped(out, result);
+  printlapack(out, result);
+  std::fprintf(out, "Result: %s\n",
+               result.pass ? "PASS, every solve verified" : "FAIL, see the rows marked FAIL");
+  std::fflush(out);
+}
