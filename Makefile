@@ -1,11 +1,12 @@
 # Thin front end over CMake. `make bench` builds and runs bench1,
-# `make test` builds and runs every test; both install missing
+# `make test` builds and runs every test, `make perf` runs the solver
+# benchmarks against LAPACK; all install missing
 # build dependencies first (see scripts/deps.sh).
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build bench test tsan asan clean
+.PHONY: all deps build bench test perf tsan asan clean
 
 all: build
 
@@ -21,6 +22,11 @@ bench: build
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The solver's entries against reference LAPACK (and OpenBLAS when
+# installed), every task count, with a summary of medians and ratios.
+perf: build
+	./build/benchmarks/solverbench
 
 # Sanitizer builds of the tests, each in a build folder of its own.
 tsan: deps
