@@ -129,7 +129,7 @@ taskrun runtaskcount(const testsystem<T>& s, const benchoptions& options, std::s
   gettasks(run.used);
   const method how = methodof(options.method);
   for (std::int32_t repeat = 1; repeat <= options.repeat; ++repeat) {
-    progress.show("cspbench: %d tasks (%zu of %zu), solve %d of %d", run.used, index + 1,
+    progress.show("cspbench: task count %d (%zu of %zu), solve %d of %d", run.used, index + 1,
                   options.tasks.size(), repeat, options.repeat);
     w.refill(s);
     const clockreading start = readclocks();

@@ -13,6 +13,11 @@
 
 namespace {
 
+// The larger of two norms or ratios; a NaN is the worst of all and is never
+// dropped (std::max would drop one that comes second), so that a solution
+// holding a NaN cannot pass.
+double worse(double x, double y) { return std::isnan(x) || y <= x ? x : y; }
+
 // The residual is accumulated in a wider type than the element kind, so
 // that its own rounding does not show in the ratio.
 template <class T>
@@ -83,7 +88,7 @@ double residualnorm(const testsystem<T>& s, const std::vector<T>& solution, std:
     for (std::int64_t j = std::max<std::int64_t>(1, i - s.m);
          j <= std::min<std::int64_t>(s.n, i + s.m); ++j)
       sum -= wide_t<T>(symmetricentry(a, i, j)) * wide_t<T>(xs(j, r));
-    norm = std::max(norm, static_cast<double>(std::abs(sum)));
+    norm = worse(norm, static_cast<double>(std::abs(sum)));
   }
   return norm;
 }
@@ -93,7 +98,7 @@ template <class T>
 double columnnorm(const std::vector<T>& v, std::int64_t n, std::int64_t r) {
   const column_major<const T> vs{v.data(), n};
   double norm = 0;
-  for (std::int64_t i = 1; i <= n; ++i) norm = std::max<double>(norm, modulus(vs(i, r)));
+  for (std::int64_t i = 1; i <= n; ++i) norm = worse(norm, modulus(vs(i, r)));
   return norm;
 }
 template <class T>
@@ -102,12 +107,9 @@ double differencenorm(const std::vector<T>& v, const std::vector<T>& w, std::int
   const column_major<const T> vs{v.data(), n};
   const column_major<const T> ws{w.data(), n};
   double norm = 0;
-  for (std::int64_t i = 1; i <= n; ++i) norm = std::max<double>(norm, modulus(vs(i, r) - ws(i, r)));
+  for (std::int64_t i = 1; i <= n; ++i) norm = worse(norm, modulus(vs(i, r) - ws(i, r)));
   return norm;
 }
-
-// The worse of two ratios; a NaN is the worst of all and is never dropped.
-double worse(double x, double y) { return std::isnan(x) || y <= x ? x : y; }
 
 // numerator / denominator, or the numerator itself where the denominator
 // vanishes (a zero solution), as LAPACK's testing routines do.

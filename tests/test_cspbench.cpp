@@ -1,0 +1,445 @@
+// cspbench: its test systems, operation count and checks, and the real
+// executable's option errors, runs of every kind and method, and output
+// files.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/complexsystem.hpp"
+#include "bench/generate.hpp"
+#include "tests/oracle.hpp"
+#include "tools/measure.hpp"
+#include "tools/options.hpp"
+#include "tools/testsystem.hpp"
+#include "tools/verify.hpp"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// ---------------------------------------------------------------------------
+// Running the executable
+// ---------------------------------------------------------------------------
+
+struct outcome {
+  int status = -1;  // exit status
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A fresh folder for one test's files, removed with the fixture.
+class scratchfolder {
+ public:
+  scratchfolder() {
+    std::string pattern = (fs::temp_directory_path() / "cspbench-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~scratchfolder() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Runs cspbench with args; searchpath, when given, replaces PATH.
+outcome runcspbench(const std::vector<std::string>& args, const char* searchpath = nullptr) {
+  scratchfolder folder;
+  const fs::path out = folder.path() / "out", err = folder.path() / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> words{CSPBENCH_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> variables;
+  for (char** v = environ; *v != nullptr; ++v)
+    if (searchpath == nullptr || std::string(*v).rfind("PATH=", 0) != 0) variables.push_back(*v);
+  if (searchpath != nullptr) variables.push_back(std::string("PATH=") + searchpath);
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  outcome result;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, CSPBENCH_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = slurp(out);
+  result.err = slurp(err);
+  return result;
+}
+
+std::int32_t processors() { return static_cast<std::int32_t>(sysconf(_SC_NPROCESSORS_CONF)); }
+
+// ---------------------------------------------------------------------------
+// Test systems
+// ---------------------------------------------------------------------------
+
+template <class T>
+class ComplexSystem : public ::testing::Test {};
+using complexkinds = ::testing::Types<std::complex<float>, std::complex<double>>;
+TYPED_TEST_SUITE(ComplexSystem, complexkinds);
+
+template <class T>
+void makecomplexsystem(oracle::bandsystem<T>& s, std::vector<T>& b, std::vector<T>& x,
+                       std::int32_t nrhs) {
+  if constexpr (std::is_same_v<T, std::complex<float>>) {
+    complexsystem_z4(s.band.data(), b.data(), x.data(), s.n, s.m, nrhs);
+  } else {
+    complexsystem_z8(s.band.data(), b.data(), x.data(), s.n, s.m, nrhs);
+  }
+}
+
+// The system is genuinely complex, strictly diagonally dominant by at least
+// 1 in every row, reproducible, and b is A times the exact solution.
+TYPED_TEST(ComplexSystem, DominantComplexSymmetricWithConsistentRightHandSide) {
+  using T = TypeParam;
+  for (const auto& [n, m] : {std::pair{1, 0}, {30, 0}, {30, 3}, {12, 11}, {200, 7}}) {
+    SCOPED_TRACE(::testing::Message() << "N = " << n << ", M = " << m);
+    const std::int32_t nrhs = 2;
+    oracle::bandsystem<T> s{n, m, std::vector<T>(std::size_t(m + 1) * n, T(7))};
+    std::vector<T> b(std::size_t(n) * nrhs), x(b.size());
+    makecomplexsystem(s, b, x, nrhs);
+    for (std::int64_t i = 1; i <= n; ++i) {
+      double offdiagonal = 0;
+      for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= std::min<std::int64_t>(n, i + m);
+           ++j) {
+        if (j == i) continue;
+        EXPECT_NE(s.entry(i, j).imag(), 0) << "(" << i << ", " << j << ")";
+        offdiagonal += std::abs(std::complex<double>(s.entry(i, j)));
+      }
+      const std::complex<double> diagonal(s.entry(i, i));
+      EXPECT_NE(diagonal.imag(), 0);
+      EXPECT_GE(std::abs(diagonal) - offdiagonal, 0.999) << "row " << i;
+    }
+    EXPECT_GT(oracle::infnorm(x), 0);
+    const std::vector<T> ax = oracle::multiply(s, x, nrhs);
+    EXPECT_LT(oracle::differenceratio(b, ax), 4.0 * (2 * m + 1));
+    std::vector<T> bagain(b.size()), xagain(x.size());
+    oracle::bandsystem<T> second{n, m, std::vector<T>(s.band.size(), T(7))};
+    makecomplexsystem(second, bagain, xagain, nrhs);
+    EXPECT_EQ(second.band, s.band);
+    EXPECT_EQ(bagain, b);
+    EXPECT_EQ(xagain, x);
+  }
+}
+
+// The double system is generatedata's in 64-bit arithmetic: with entries
+// that are small integers the two bands agree exactly, x is the same
+// stream, and b = A*x to double precision.
+TEST(DoubleSystem, TwinOfTheSinglePrecisionGenerator) {
+  for (const auto& [n, m] : {std::pair{1, 0}, {50, 0}, {50, 4}, {300, 8}}) {
+    SCOPED_TRACE(::testing::Message() << "N = " << n << ", M = " << m);
+    const std::int32_t nrhs = 2;
+    const std::size_t length = std::size_t(m + 1) * n;
+    std::vector<float> band4(length), b4(std::size_t(n) * nrhs), x4(b4.size());
+    generatedata(band4.data(), b4.data(), x4.data(), n, m, nrhs);
+    oracle::bandsystem<double> s{n, m, std::vector<double>(length)};
+    std::vector<double> b(b4.size()), x(b4.size());
+    generatedata_8(s.band.data(), b.data(), x.data(), n, m, nrhs);
+    EXPECT_EQ(std::vector<double>(band4.begin(), band4.end()), s.band);
+    EXPECT_EQ(std::vector<double>(x4.begin(), x4.end()), x);
+    EXPECT_LT(oracle::differenceratio(b, oracle::multiply(s, x, nrhs)), 2.0 * (2 * m + 1));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Operation count and checks
+// ---------------------------------------------------------------------------
+
+// The closed form against the column-by-column count it sums.
+TEST(FlopCount, ClosedFormMatchesTheColumnSum) {
+  for (std::int64_t n : {1, 2, 5, 9, 40}) {
+    for (std::int64_t m : {0, 1, 3, 8, 39, 60}) {
+      for (std::int64_t nrhs : {1, 3}) {
+        double multiplicative = 0, additive = 0;
+        for (std::int64_t j = 1; j <= n; ++j) {
+          const double k = static_cast<double>(std::min(m, n - j));
+          multiplicative += 1 + k + k * (k + 1) / 2 + nrhs * (2 + 2 * k);
+          additive += k * (k + 1) / 2 + nrhs * 2 * k;
+        }
+        EXPECT_EQ(flopcount(n, m, nrhs, false), multiplicative + additive)
+            << n << " " << m << " " << nrhs;
+        EXPECT_EQ(flopcount(n, m, nrhs, true), 6 * multiplicative + 2 * additive)
+            << n << " " << m << " " << nrhs;
+      }
+    }
+  }
+  // One equation, no band: a square root and two divisions per right-hand side.
+  EXPECT_EQ(flopcount(1, 0, 1, false), 3);
+}
+
+template <class T>
+class Checks : public ::testing::Test {};
+TYPED_TEST_SUITE(Checks, oracle::element_kinds);
+
+// The exact solution passes; a solution off by far more than cond*eps, a
+// NaN, or a failed status does not; the worst of several keeps a NaN.
+TYPED_TEST(Checks, SeparateSoundFromWrongSolutions) {
+  using T = TypeParam;
+  const testsystem<T> s = buildtestsystem<T>(400, 4, 2);
+  std::vector<T> scratch(s.band.size());
+  const systemnorms norms = systemnormsof(s, scratch);
+  ASSERT_TRUE(std::isfinite(norms.condition));
+  ASSERT_GE(norms.condition, 1);
+
+  const checkresult exact = checksolution(s, s.x, 0, norms);
+  EXPECT_TRUE(exact.pass);
+  EXPECT_LE(exact.errorratio, checkthreshold);
+  EXPECT_FALSE(checksolution(s, s.x, 1, norms).pass);
+
+  std::vector<T> wrong = s.x;
+  wrong[std::size_t(s.n) + 17] += T(static_cast<real_t<T>>(
+      100 * checkthreshold * norms.condition * oracle::epsilon<T>() * oracle::infnorm(s.x)));
+  const checkresult off = checksolution(s, wrong, 0, norms);
+  EXPECT_FALSE(off.pass);
+  EXPECT_GT(off.errorratio, checkthreshold);
+
+  std::vector<T> broken = s.x;
+  broken[5] = T(std::numeric_limits<real_t<T>>::quiet_NaN());
+  const checkresult nan = checksolution(s, broken, 0, norms);
+  EXPECT_FALSE(nan.pass);
+  const checkresult worst = worstof(nan, exact);
+  EXPECT_FALSE(worst.pass);
+  EXPECT_TRUE(std::isnan(worst.relativeerror));
+  EXPECT_TRUE(std::isnan(worstof(exact, nan).relativeerror));
+}
+
+TEST(TaskList, CountsRangesAndErrors) {
+  std::vector<std::int32_t> tasks;
+  std::string error;
+  ASSERT_TRUE(parsetasklist("1,4-6,2,4", tasks, error)) << error;
+  EXPECT_EQ(tasks, (std::vector<std::int32_t>{1, 4, 5, 6, 2}));
+  for (const char* bad : {"0", "3-1", "a", "", "1,,2", "2-", "-3", "1-2000", "4.5"}) {
+    EXPECT_FALSE(parsetasklist(bad, tasks, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The executable
+// ---------------------------------------------------------------------------
+
+struct badinput {
+  std::vector<std::string> args;
+  std::string mentions;  // the message names the option or the problem
+};
+
+class OptionErrors : public ::testing::TestWithParam<badinput> {};
+
+// Exit status 2, one line on standard error, and nothing run (no output).
+TEST_P(OptionErrors, OneLineAndExitStatusTwo) {
+  const outcome run = runcspbench(GetParam().args);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("cspbench: error: ", 0), 0u) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cspbench, OptionErrors,
+    ::testing::Values(
+        badinput{{"--n", "abc"}, "--n"}, badinput{{"--n", "0"}, "--n"},
+        badinput{{"--n", "99999999999"}, "--n"}, badinput{{"--m", "-1"}, "--m"},
+        badinput{{"--n", "10", "--m", "10"}, "--m"}, badinput{{"--nrhs", "0"}, "--nrhs"},
+        badinput{{"--tasks", "0"}, "--tasks"}, badinput{{"--tasks", "3-1"}, "--tasks"},
+        badinput{{"--tasks", "two"}, "--tasks"}, badinput{{"--repeat", "0"}, "--repeat"},
+        badinput{{"--kind", "z16"}, "--kind"}, badinput{{"--method", "cholesky"}, "--method"},
+        badinput{{"--bogus"}, "--bogus"},
+        badinput{{"--json", "/nonexistent-folder/r.json"}, "--json"},
+        badinput{{"--n", "2000000000", "--m", "100000", "--kind", "z8"}, "GiB"}));
+
+TEST(Cspbench, PlotWithoutGnuplotNamesThePackage) {
+  scratchfolder folder;
+  const outcome run =
+      runcspbench({"--n", "100", "--plot", (folder.path() / "p.svg").string()}, "/nonexistent");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("gnuplot-nox"), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+struct kindmethod {
+  std::string kind, method;
+};
+
+class KindsAndMethods : public ::testing::TestWithParam<kindmethod> {};
+
+// A small verified run of each solver entry in each kind, with two
+// right-hand sides and two task counts.
+TEST_P(KindsAndMethods, EverySolveVerified) {
+  scratchfolder folder;
+  const fs::path report = folder.path() / "r.json";
+  const outcome run = runcspbench({"--kind", GetParam().kind, "--method", GetParam().method, "--n",
+                                   "3000", "--m", "5", "--nrhs", "2", "--tasks", "1-2", "--repeat",
+                                   "2", "--json", report.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out.find("FAIL"), std::string::npos) << run.out;
+  const json result = json::parse(slurp(report));
+  EXPECT_TRUE(result["pass"].get<bool>());
+  const bool complexkind = GetParam().kind[0] == 'z';
+  EXPECT_EQ(result["flops"].get<double>(), flopcount(3000, 5, 2, complexkind));
+  ASSERT_EQ(result["runs"].size(), 2u);
+  for (const json& taskrun : result["runs"]) {
+    EXPECT_EQ(taskrun["check"]["status"], 0);
+    EXPECT_LE(taskrun["check"]["error_ratio"].get<double>(), checkthreshold);
+    EXPECT_LE(taskrun["check"]["residual_ratio"].get<double>(), checkthreshold);
+    EXPECT_EQ(taskrun["wall_seconds"].size(), 2u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cspbench, KindsAndMethods,
+    ::testing::Values(kindmethod{"4", "mesolution"}, kindmethod{"4", "solution"},
+                      kindmethod{"4", "decomposition"}, kindmethod{"8", "mesolution"},
+                      kindmethod{"8", "solution"}, kindmethod{"8", "decomposition"},
+                      kindmethod{"z4", "mesolution"}, kindmethod{"z4", "solution"},
+                      kindmethod{"z4", "decomposition"}, kindmethod{"z8", "mesolution"},
+                      kindmethod{"z8", "solution"}, kindmethod{"z8", "decomposition"}),
+    [](const auto& info) { return "kind" + info.param.kind + "_" + info.param.method; });
+
+std::vector<std::string> splitline(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  std::string field;
+  while (std::getline(in, field, ',')) fields.push_back(field);
+  if (!line.empty() && line.back() == ',') fields.push_back("");
+  return fields;
+}
+
+// JSON and CSV carry the same runs, LAPACK's run is verified and its ratio
+// is the quotient of the medians, and only the asked-for files appear.
+TEST(Cspbench, JsonCsvAndPlotOfOneRun) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json", csvfile = folder.path() / "r.csv",
+                 plotfile = folder.path() / "r.svg";
+  std::vector<std::string> args{"--kind",
+                                "8",
+                                "--n",
+                                "2000",
+                                "--m",
+                                "4",
+                                "--tasks",
+                                "1,2",
+                                "--repeat",
+                                "3",
+                                "--compare-lapack",
+                                "--json",
+                                jsonfile.string(),
+                                "--csv",
+                                csvfile.string()};
+  const bool plot = std::system("command -v gnuplot > /dev/null 2>&1") == 0;
+  if (plot) args.insert(args.end(), {"--plot", plotfile.string()});
+  const outcome run = runcspbench(args);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+  const json result = json::parse(slurp(jsonfile));
+  EXPECT_EQ(result["problem"]["n"], 2000);
+  EXPECT_EQ(result["problem"]["kind"], "8");
+  ASSERT_EQ(result["lapack"]["routine"], "dpbsv");
+  EXPECT_TRUE(result["lapack"]["check"]["pass"].get<bool>());
+  const double lapackmedian = result["lapack"]["time"]["median"].get<double>();
+  const json& runs = result["runs"];
+  ASSERT_EQ(runs.size(), 2u);
+
+  std::ifstream csv(csvfile);
+  std::string line;
+  ASSERT_TRUE(std::getline(csv, line));
+  const std::vector<std::string> header = splitline(line);
+  std::vector<std::vector<std::string>> rows;
+  while (std::getline(csv, line)) rows.push_back(splitline(line));
+  ASSERT_EQ(rows.size(), 2u);
+  const auto column = [&](const std::string& name) {
+    return std::find(header.begin(), header.end(), name) - header.begin();
+  };
+  for (std::size_t r = 0; r < 2; ++r) {
+    const json& taskrun = runs[r];
+    const double median = taskrun["time"]["median"].get<double>();
+    EXPECT_EQ(taskrun["wall_seconds"].size(), 3u);
+    EXPECT_LE(taskrun["time"]["min"].get<double>(), median);
+    EXPECT_LE(median, taskrun["time"]["max"].get<double>());
+    EXPECT_NEAR(taskrun["lapack_ratio"].get<double>(), lapackmedian / median,
+                1e-9 * lapackmedian / median);
+    ASSERT_EQ(rows[r].size(), header.size());
+    EXPECT_EQ(rows[r][column("tasks_requested")], std::to_string(r + 1));
+    EXPECT_EQ(rows[r][column("check")], "PASS");
+    EXPECT_NEAR(std::stod(rows[r][column("median_s")]), median, 1e-8 * median);
+  }
+  EXPECT_EQ(runs[0]["speedup"].get<double>(), 1.0);
+
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path())) ++files;
+  EXPECT_EQ(files, plot ? 3u : 2u);  // no temporary file left behind
+  if (plot) {
+    EXPECT_NE(slurp(plotfile).find("<svg"), std::string::npos);
+  }
+}
+
+// Complex symmetric systems have no LAPACK band counterpart: the run says
+// so and reports no ratio.
+TEST(Cspbench, ComplexComparisonIsRefused) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json";
+  const outcome run =
+      runcspbench({"--kind", "z8", "--n", "2000", "--m", "5", "--tasks", "1", "--repeat", "1",
+                   "--compare-lapack", "--json", jsonfile.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("no LAPACK counterpart"), std::string::npos) << run.out;
+  const json result = json::parse(slurp(jsonfile));
+  EXPECT_TRUE(result["lapack"].is_null());
+  EXPECT_TRUE(result["runs"][0]["lapack_ratio"].is_null());
+}
+
+// A request beyond min(processors, 32) runs with the capped count and says
+// so; without --tasks every count from 1 to the processor count runs.
+TEST(Cspbench, TaskCountsCappedAndDefaulted) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json";
+  const outcome run = runcspbench(
+      {"--n", "500", "--m", "2", "--tasks", "1,64", "--repeat", "1", "--json", jsonfile.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const json capped = json::parse(slurp(jsonfile))["runs"][1];
+  const std::int32_t cap = std::min(processors(), 32);
+  EXPECT_EQ(capped["tasks_requested"], 64);
+  EXPECT_EQ(capped["tasks"], cap);
+  EXPECT_TRUE(capped["capped"].get<bool>());
+  EXPECT_NE(run.out.find("64 -> " + std::to_string(cap)), std::string::npos) << run.out;
+
+  const outcome defaulted =
+      runcspbench({"--n", "500", "--m", "2", "--repeat", "1", "--json", jsonfile.string()});
+  ASSERT_EQ(defaulted.status, 0) << defaulted.out << defaulted.err;
+  const json runs = json::parse(slurp(jsonfile))["runs"];
+  ASSERT_EQ(runs.size(), static_cast<std::size_t>(processors()));
+  for (std::size_t t = 0; t < runs.size(); ++t) EXPECT_EQ(runs[t]["tasks_requested"], t + 1);
+}
+
+}  // namespace
