@@ -9,6 +9,7 @@
 #include <complex>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 
 #include "runtime/runtime.hpp"
 #include "solver/csp.hpp"

@@ -3,7 +3,9 @@
 // symmetric system of the benchmark library for the complex kinds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tools/options.hpp"

@@ -2,15 +2,15 @@
 
 #include "tools/writers.hpp"
 
-#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -232,11 +232,14 @@ bool writeplot(const std::string& path, const benchresult& result, std::string& 
     discard(file);
     return false;
   }
+  // A gnuplot that dies early must fail the plot, not end the program.
+  const auto previous = signal(SIGPIPE, SIG_IGN);
   const std::string script = plotscript(result, file.path);
-  std::fwrite(script.data(), 1, script.size(), gnuplot);
+  const bool sent = std::fwrite(script.data(), 1, script.size(), gnuplot) == script.size();
   const int status = pclose(gnuplot);
+  signal(SIGPIPE, previous);
   struct stat written {};
-  if (status != 0 || fstat(file.descriptor, &written) != 0 || written.st_size == 0) {
+  if (!sent || status != 0 || fstat(file.descriptor, &written) != 0 || written.st_size == 0) {
     error = "gnuplot could not draw " + path;
     discard(file);
     return false;
