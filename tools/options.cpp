@@ -70,17 +70,22 @@ CLI::Validator outputfile() {
       "");
 }
 
+// The items of text between separators, empty ones included ("1,,2" has
+// three, "" has one).
+std::vector<std::string> splitat(const std::string& text, char separator) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  for (std::size_t stop; (stop = text.find(separator, start)) != std::string::npos;
+       start = stop + 1)
+    items.push_back(text.substr(start, stop - start));
+  items.push_back(text.substr(start));
+  return items;
+}
+
 bool gnuplotinstalled() {
   const char* path = std::getenv("PATH");
-  std::string folders = path ? path : "";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t stop = folders.find(':', start);
-    if (stop == std::string::npos) stop = folders.size();
-    const std::string folder = folders.substr(start, stop - start);
+  for (const std::string& folder : splitat(path ? path : "", ':'))
     if (!folder.empty() && access((folder + "/gnuplot").c_str(), X_OK) == 0) return true;
-    start = stop + 1;
-  }
   return false;
 }
 
@@ -134,11 +139,7 @@ std::string footer() {
 bool parsetasklist(const std::string& text, std::vector<std::int32_t>& tasks, std::string& error) {
   tasks.clear();
   std::set<std::int32_t> seen;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t stop = text.find(',', start);
-    if (stop == std::string::npos) stop = text.size();
-    const std::string item = text.substr(start, stop - start);
+  for (const std::string& item : splitat(text, ',')) {
     const std::size_t dash = item.find('-', 1);
     const std::string firsttext = item.substr(0, dash);
     const std::string lasttext = dash == std::string::npos ? firsttext : item.substr(dash + 1);
@@ -168,7 +169,6 @@ bool parsetasklist(const std::string& text, std::vector<std::int32_t>& tasks, st
         return false;
       }
     }
-    start = stop + 1;
   }
   return true;
 }

@@ -25,7 +25,7 @@ std::string field(const char* format, double value) {
 }
 
 void printrow(std::FILE* out, const taskrun& run, bool lapack) {
-  std::fprintf(out, "%6d %9.4f %9.4f %9.4f %9.4f %8.3f %8s %6s %11s %11s %6d  %s", run.used,
+  std::fprintf(out, "%6d %9.4g %9.4g %9.4g %9.4g %8.4g %8s %6s %11s %11s %6d  %s", run.used,
                run.time.median, run.time.min, run.time.max, run.cputime.median, run.gflops,
                field("%.2f", run.speedup).c_str(), field("%.2f", run.efficiency).c_str(),
                field("%.3g", run.check.errorratio).c_str(),
@@ -54,8 +54,8 @@ void printlapack(std::FILE* out, const benchresult& result) {
     return;
   }
   std::fprintf(out,
-               "LAPACK %s (reference LAPACK, serial): median %.4f s, min %.4f s, max %.4f s, "
-               "%.3f GFLOP/s, error ratio %s, residual ratio %s, info %d, %s\n",
+               "LAPACK %s (reference LAPACK, serial): median %.4g s, min %.4g s, max %.4g s, "
+               "%.4g GFLOP/s, error ratio %s, residual ratio %s, info %d, %s\n",
                lapack.routine.c_str(), lapack.time.median, lapack.time.min, lapack.time.max,
                lapack.gflops, field("%.3g", lapack.check.errorratio).c_str(),
                field("%.3g", lapack.check.residualratio).c_str(), lapack.check.status,
