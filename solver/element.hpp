@@ -30,12 +30,33 @@ using real_t = typename element_traits<T>::real;
 template <class T>
 inline constexpr bool is_complex_v = element_traits<T>::is_complex;
 
+// A real product rounded on its own. GCC 12's vectoriser recognises the
+// alternating subtract and add of the partial products of a complex product
+// or quotient and fuses them into fmaddsub/fmsubadd instructions even under
+// -ffp-contract=off; that drops the rounding of one product, so the result
+// would depend on whether a loop happened to be vectorised. An association
+// barrier around the product keeps it a separate, rounded operation and
+// costs nothing else.
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_assoc_barrier)
+#define CSP_ASSOC_BARRIER(x) __builtin_assoc_barrier(x)
+#endif
+#endif
+#ifndef CSP_ASSOC_BARRIER
+#define CSP_ASSOC_BARRIER(x) (x)
+#endif
+
+template <class R>
+inline R roundedproduct(const R x, const R y) {
+  return CSP_ASSOC_BARRIER(x * y);
+}
+
 // Product x*y, without conjugation.
 template <class T>
 inline T mul(const T& x, const T& y) {
   if constexpr (is_complex_v<T>) {
-    return T(x.real() * y.real() - x.imag() * y.imag(),
-             x.real() * y.imag() + x.imag() * y.real());
+    return T(roundedproduct(x.real(), y.real()) - roundedproduct(x.imag(), y.imag()),
+             roundedproduct(x.real(), y.imag()) + roundedproduct(x.imag(), y.real()));
   } else {
     return x * y;
   }
@@ -45,8 +66,8 @@ inline T mul(const T& x, const T& y) {
 template <class T>
 inline T mulsub(const T& a, const T& x, const T& y) {
   if constexpr (is_complex_v<T>) {
-    return T(a.real() - (x.real() * y.real() - x.imag() * y.imag()),
-             a.imag() - (x.real() * y.imag() + x.imag() * y.real()));
+    return T(a.real() - (roundedproduct(x.real(), y.real()) - roundedproduct(x.imag(), y.imag())),
+             a.imag() - (roundedproduct(x.real(), y.imag()) + roundedproduct(x.imag(), y.real())));
   } else {
     return a - x * y;
   }
@@ -61,14 +82,14 @@ inline T div(const T& x, const T& y) {
     using R = real_t<T>;
     if (std::abs(y.real()) >= std::abs(y.imag())) {
       const R ratio = y.imag() / y.real();
-      const R denominator = y.real() + y.imag() * ratio;
-      return T((x.real() + x.imag() * ratio) / denominator,
-               (x.imag() - x.real() * ratio) / denominator);
+      const R denominator = y.real() + roundedproduct(y.imag(), ratio);
+      return T((x.real() + roundedproduct(x.imag(), ratio)) / denominator,
+               (x.imag() - roundedproduct(x.real(), ratio)) / denominator);
     }
     const R ratio = y.real() / y.imag();
-    const R denominator = y.real() * ratio + y.imag();
-    return T((x.real() * ratio + x.imag()) / denominator,
-             (x.imag() * ratio - x.real()) / denominator);
+    const R denominator = roundedproduct(y.real(), ratio) + y.imag();
+    return T((roundedproduct(x.real(), ratio) + x.imag()) / denominator,
+             (roundedproduct(x.imag(), ratio) - x.real()) / denominator);
   } else {
     return x / y;
   }
