@@ -35,6 +35,7 @@
 #include "solver/band.hpp"
 #include "solver/csp.hpp"
 #include "solver/element.hpp"
+#include "solver/loops.hpp"
 #include "solver/schedule.hpp"
 #include "solver/team.hpp"
 
@@ -74,6 +75,13 @@ struct sweepdata {
   column_major<T> saved;    // savedcoupling(c, j), leading dimension M
   std::int64_t n, m, q, nrhs;
 };
+
+// Lane width of the fast paths. A solve with half bandwidth M <= maxlaneband
+// runs its coupling steps on sets of `lanewidth` lanes (4, 8 or 16, the
+// narrowest that holds M, and 16 beyond); a wider band takes the plain
+// loops, which follow the algorithm's loop order literally. The bound keeps
+// the stack buffers of the fast paths (M + 1 sets of lanes) small.
+constexpr std::int64_t maxlaneband = 128;
 
 // target(k) <- target(k) - source(k)*factor, k = 0..count-1, for two ranges
 // that never overlap: the update step of every triangular solve here.
@@ -129,6 +137,50 @@ void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64
       const std::int64_t last = std::min(p + s.m, l);
       if (last > p) update(&s.coupling(p + 1, k), &s.a(p + 1, p), s.coupling(p, k), last - p);
     }
+  }
+}
+
+// The same solve with W columns at a time in lanes, taken row by row: row p
+// is divided by a(p, p) and then updates the rows p+1..min(p+M, l), which
+// wait in a ring of M+1 sets of lanes (row r in slot (r - f) mod (M+1)).
+// Every element still receives its updates in increasing p and its division
+// after them. loadrow(r, c0, x) sets x to the columns c0+1..c0+W of row r
+// as they stand before the solve.
+template <class T, int W, class Loadrow>
+void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t count,
+                    Loadrow loadrow) {
+  lanes<T, W> window[maxlaneband + 1];
+  const std::int64_t slots = s.m + 1;
+  for (std::int64_t c0 = 0; c0 < count; c0 += W) {
+    const std::int64_t width = std::min<std::int64_t>(W, count - c0);
+    for (std::int64_t r = f; r <= std::min(f + s.m, l); ++r) loadrow(r, c0, window[r - f]);
+    std::int64_t slot = 0;  // the slot of row p
+    for (std::int64_t p = f; p <= l; ++p) {
+      lanes<T, W>& row = window[slot];
+      dividelanes(row, s.a(p, p));
+      scatterlanes(row, &s.coupling(p, c0 + 1), s.n, width);
+      std::int64_t target = slot;
+      for (std::int64_t r = p + 1; r <= std::min(p + s.m, l); ++r) {
+        target = target + 1 == slots ? 0 : target + 1;
+        subtractproduct(window[target], row, s.a(r, p));
+      }
+      if (p + slots <= l) loadrow(p + slots, c0, row);  // row p's slot is free now
+      slot = slot + 1 == slots ? 0 : slot + 1;
+    }
+  }
+}
+
+// Columns 1..M of the coupling rows f..l <- L_BB^-1 times them.
+template <class T, int W>
+void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  if constexpr (W == 0) {
+    solveleft(s, f, l, s.m);
+  } else {
+    solveleftlanes<T, W>(s, f, l, s.m,
+                         [&s](std::int64_t r, std::int64_t c0, lanes<T, W>& x) {
+                           const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
+                           gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
+                         });
   }
 }
 
@@ -200,11 +252,35 @@ void rightfactor(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
   }
 }
 
-template <class T>
+// The left coupling of a level-1 block, gathered and solved: the band
+// entries between the block's rows f..l and the last columns j0..f-1 of its
+// left separator become L_BB^-1 times them in coupling columns 1..f-j0. The
+// lane path reads each row straight from the band as the solve reaches it,
+// instead of gathering the columns first: the gathered values are the same
+// and every one of them is overwritten by the solve.
+template <class T, int W>
+void leftcoupling(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  if constexpr (W == 0) {
+    solveleft(s, f, l, gatherleft(s, f, l));
+  } else {
+    const std::int64_t j0 = std::max<std::int64_t>(f - s.m, 1), count = f - j0;
+    // Row r of columns c0+1..c0+W: a(r, j0+k-1) for the columns k whose
+    // band reaches row r (j0+k-1+M >= r), zero in the others.
+    auto bandrow = [&s, j0, count](std::int64_t r, std::int64_t c0, lanes<T, W>& x) {
+      const std::int64_t first = std::max<std::int64_t>(r - s.m - j0, 0);  // 0-based column
+      const std::int64_t end = std::min<std::int64_t>(W, count - c0);
+      const std::int64_t begin = std::min(std::max<std::int64_t>(first - c0, 0), end);
+      gatherlanes(x, &s.a(r, j0 + c0), s.m, begin, end);
+    };
+    solveleftlanes<T, W>(s, f, l, count, bandrow);
+  }
+}
+
+template <class T, int W>
 bool firstinteriorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
                         const real_t<T>& tolerance, std::int32_t* info, std::int32_t phase) {
   if (!factorblock(s, f, l, tolerance, info, phase)) return false;
-  solveleft(s, f, l, gatherleft(s, f, l));
+  leftcoupling<T, W>(s, f, l);
   rightfactor(s, f, l);
   forwardsolve(s, f, l);
   return true;
@@ -234,6 +310,54 @@ void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
       T x = s.b(l - s.m + c, h);
       for (std::int64_t r = sfirst; r <= slast; ++r) x = mulsub(x, s.coupling(r, c), s.b(r, h));
       s.b(l - s.m + c, h) = x;
+    }
+  }
+}
+
+// Columns c of the Schur-complement sums that run over the rows together.
+constexpr std::int64_t sumtile = 8;
+
+// The same update with the sums in lanes: the W sums sigma(c, c'),
+// c' = c0+1..c0+W, of one column c share a set of lanes, up to sumtile
+// columns c run over the rows together, and each sum still adds its terms
+// from zero in increasing r. The lanes of c' < c are computed and not used.
+// The rows of b take the W rows l-M+c0+1.. at a time in the same way.
+template <class T, int W>
+void updatefromrightlanes(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
+                          std::int64_t slast) {
+  const std::int64_t corner = l - s.m;  // coupling column c stands for column corner + c
+  for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {
+    const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
+    for (std::int64_t ct = 0; ct < c0 + width; ct += sumtile) {
+      const std::int64_t tile = std::min(sumtile, c0 + width - ct);
+      lanes<T, W> sigma[sumtile] = {};
+      for (std::int64_t r = sfirst; r <= slast; ++r) {
+        lanes<T, W> x;
+        gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
+        for (std::int64_t i = 0; i < tile; ++i) {
+          addproduct(sigma[i], x, s.coupling(r, ct + i + 1));
+        }
+      }
+      for (std::int64_t i = 0; i < tile; ++i) {
+        const std::int64_t c = ct + i + 1;
+        for (std::int64_t k = std::max<std::int64_t>(c - c0 - 1, 0); k < width; ++k) {
+          T& target = s.a(corner + c0 + k + 1, corner + c);
+          target = target - lane(sigma[i], k);
+        }
+      }
+    }
+  }
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {
+      const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
+      lanes<T, W> y;
+      gatherlanes(y, &s.b(corner + c0 + 1, h), 1, 0, width);
+      for (std::int64_t r = sfirst; r <= slast; ++r) {
+        lanes<T, W> x;
+        gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
+        subtractproduct(y, x, s.b(r, h));
+      }
+      scatterlanes(y, &s.b(corner + c0 + 1, h), 1, width);
     }
   }
 }
@@ -289,14 +413,56 @@ void fill(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
   }
 }
 
-template <class T>
+// The same fill with W rows at a time in lanes: their factor entries are
+// kept in lanes (column k in old[k-1]), the rows start from zero and take
+// the terms k = 1..M in order; the band buffer ends as the row-by-row fill
+// leaves it, holding the factor entries of row g.
+template <class T, int W>
+void filllanes(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
+               std::int64_t t) {
+  const std::int64_t before = t + s.q - s.m - 1;  // the neighbour's last M rows follow it
+  lanes<T, W> old[maxlaneband];
+  for (std::int64_t r0 = f; r0 <= g; r0 += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, g - r0 + 1);
+    for (std::int64_t k = 1; k <= s.m; ++k) gatherlanes(old[k - 1], &s.coupling(r0, k), 1, 0, rows);
+    for (std::int64_t c = 1; c <= s.m; ++c) {
+      lanes<T, W> x;
+      clearlanes(x);
+      for (std::int64_t k = 1; k <= s.m; ++k) {
+        subtractproduct(x, old[k - 1], s.coupling(before + k, c));
+      }
+      scatterlanes(x, &s.coupling(r0, c), 1, rows);
+    }
+    if (r0 + rows - 1 == g) {
+      for (std::int64_t k = 1; k <= s.m; ++k) s.a(f + k - 1, f - 1) = lane(old[k - 1], rows - 1);
+    }
+  }
+  for (std::int64_t c = 1; c <= s.m; ++c) {
+    for (std::int64_t r = g + 1; r <= l; ++r) s.coupling(r, c) = T(0);
+  }
+}
+
+template <class T, int W>
 void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t distance,
                     std::int64_t firstblock) {
   const std::int64_t right = f + distance, left = f - distance;
   const std::int64_t g = std::min(f + s.m - 1, s.n);  // last of the first M rows
-  if (right <= s.n) updatefromright(s, l, right, std::min(right + s.q - 1, s.n));
+  if (right <= s.n) {
+    const std::int64_t slast = std::min(right + s.q - 1, s.n);
+    if constexpr (W == 0) {
+      updatefromright(s, l, right, slast);
+    } else {
+      updatefromrightlanes<T, W>(s, l, right, slast);
+    }
+  }
   if (left >= firstblock) updatefromleft(s, f, g, left);
-  if (left > firstblock) fill(s, f, g, l, left);
+  if (left > firstblock) {
+    if constexpr (W == 0) {
+      fill(s, f, g, l, left);
+    } else {
+      filllanes<T, W>(s, f, g, l, left);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -318,13 +484,13 @@ void solveright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst, std:
   }
 }
 
-template <class T>
+template <class T, int W>
 bool interiorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t distance,
                    std::int64_t firstblock, const real_t<T>& tolerance, std::int32_t* info,
                    std::int32_t phase) {
   if (!factorblock(s, f, l, tolerance, info, phase)) return false;
   const std::int64_t right = f + distance, left = f - distance;
-  if (left >= firstblock) solveleft(s, f, l, s.m);
+  if (left >= firstblock) solveleft<T, W>(s, f, l);
   if (right <= s.n) solveright(s, l, right, std::min(right + s.m - 1, s.n));
   forwardsolve(s, f, l);
   return true;
@@ -379,14 +545,12 @@ inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const s
   return true;
 }
 
-template <class T>
-void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
-                  const std::int32_t& nrhs, T* savedcoupling, T* coupling,
-                  const std::int32_t& lockid, std::int32_t* eventids, const std::int32_t& q,
-                  const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
-                  std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
-                  std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
-  const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
+// One task's share of the sweep, with W lanes (0: the plain loops).
+template <class T, int W>
+void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* eventids,
+               const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
+               std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
+               std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
   std::int32_t phase = 1;
   pass current = pass::firstinterior;
   while (current != pass::finished) {
@@ -397,13 +561,13 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
       const std::int64_t l = std::min(f + s.q - 1, s.n);
       switch (current) {
         case pass::firstinterior:
-          going = firstinteriorblock(s, f, l, tolerance, info, phase);
+          going = firstinteriorblock<T, W>(s, f, l, tolerance, info, phase);
           break;
         case pass::separator:
-          separatorblock(s, f, l, distance, firstblock);
+          separatorblock<T, W>(s, f, l, distance, firstblock);
           break;
         case pass::interior:
-          going = interiorblock(s, f, l, distance, firstblock, tolerance, info, phase);
+          going = interiorblock<T, W>(s, f, l, distance, firstblock, tolerance, info, phase);
           break;
         case pass::backward:
           backwardblock(s, f, l, distance);
@@ -424,6 +588,29 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
     lockonparallellock(lockid);
     current = sweep::followingpass(current, level, backblock);
     unlockparallellock(lockid);
+  }
+}
+
+template <class T>
+void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                  const std::int32_t& nrhs, T* savedcoupling, T* coupling,
+                  const std::int32_t& lockid, std::int32_t* eventids, const std::int32_t& q,
+                  const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
+                  std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
+                  std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
+  const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
+  if (s.m <= 4) {
+    sweepwith<T, 4>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
+                    backblock, tolerance, info);
+  } else if (s.m <= 8) {
+    sweepwith<T, 8>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
+                    backblock, tolerance, info);
+  } else if (s.m <= maxlaneband) {
+    sweepwith<T, 16>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
+                     backblock, tolerance, info);
+  } else {
+    sweepwith<T, 0>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
+                    backblock, tolerance, info);
   }
 }
 
