@@ -38,31 +38,33 @@ std::uint32_t nextword() {
 // receives ((k-1) mod M) + 1 (1 everywhere when M = 0). Walking the columns
 // in storage order keeps every access on the band accessor; the slots of
 // the last M columns that lie below row N are filled too.
-void fillpattern(float* band, std::int64_t n, std::int64_t m) {
-  const band_matrix<float> a{band, m};
+template <class T>
+void fillpattern(T* band, std::int64_t n, std::int64_t m) {
+  const band_matrix<T> a{band, m};
   std::int64_t c = 0;
   for (std::int64_t j = 1; j <= n; ++j) {
     const std::int64_t last = j < n ? j + m : n;  // column N holds its diagonal only
     for (std::int64_t i = j; i <= last; ++i) {
       c = c + 1;
       if (c > m) c = 1;
-      a(i, j) = static_cast<float>(c);
+      a(i, j) = static_cast<T>(c);
     }
   }
 }
 
 // b(:, r) <- A * x(:, r) for the symmetric A whose lower half is stored,
-// accumulated in 32-bit reals: diagonal first, then the row's entries left
-// of the diagonal, then the column's entries below it standing in for their
-// symmetric partners right of the diagonal.
-void formrighthandsides(const float* band, float* b, const float* x, std::int64_t n,
-                        std::int64_t m, std::int64_t nrhs) {
-  const band_matrix<const float> a{band, m};
-  const column_major<const float> xs{x, n};
-  const column_major<float> bs{b, n};
+// accumulated in the element type: diagonal first, then the row's entries
+// left of the diagonal, then the column's entries below it standing in for
+// their symmetric partners right of the diagonal.
+template <class T>
+void formrighthandsides(const T* band, T* b, const T* x, std::int64_t n, std::int64_t m,
+                        std::int64_t nrhs) {
+  const band_matrix<const T> a{band, m};
+  const column_major<const T> xs{x, n};
+  const column_major<T> bs{b, n};
   for (std::int64_t r = 1; r <= nrhs; ++r) {
     for (std::int64_t i = 1; i <= n; ++i) {
-      float s = a(i, i) * xs(i, r);
+      T s = a(i, i) * xs(i, r);
       for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= i - 1; ++j) s += a(i, j) * xs(j, r);
       for (std::int64_t j = i + 1; j <= std::min(i + m, n); ++j) s += a(j, i) * xs(j, r);
       bs(i, r) = s;
@@ -84,6 +86,27 @@ void makepositive_cb(T* band, std::int64_t n, std::int64_t m) {
       a(c, k) = s;
     }
   }
+}
+
+// The generator in the element type T: band, diagonal scaling and b = A*x
+// in T, x from the stream of 32-bit draws (exact in T).
+template <class T>
+void generate(T* band, T* b, T* x, std::int64_t n, std::int64_t m, std::int64_t nrhs) {
+  ini_random();
+  fillpattern(band, n, m);
+  makepositive_cb(band, n, m);
+  const band_matrix<T> a{band, m};
+  for (std::int64_t i = 1; i <= n; ++i) a(i, i) = T(10) * a(i, i);
+  if (nrhs < 1) return;
+  const column_major<T> xs{x, n};
+  for (std::int64_t r = 1; r <= nrhs; ++r) {
+    for (std::int64_t i = 1; i <= n; ++i) {
+      float draw = 0.0f;
+      random_number(draw);
+      xs(i, r) = draw;
+    }
+  }
+  formrighthandsides(band, b, x, n, m, nrhs);
 }
 
 }  // namespace
@@ -112,14 +135,10 @@ void makepositive_cb_8(double* band, const std::int32_t& n, const std::int32_t& 
 
 void generatedata(float* band, float* b, float* x, const std::int32_t& n,
                   const std::int32_t& m, const std::int32_t& nrhs) {
-  ini_random();
-  fillpattern(band, n, m);
-  makepositive_cb_4(band, n, m);
-  const band_matrix<float> a{band, m};
-  for (std::int64_t i = 1; i <= n; ++i) a(i, i) = 10.0f * a(i, i);
-  if (nrhs < 1) return;
-  const column_major<float> xs{x, n};
-  for (std::int64_t r = 1; r <= nrhs; ++r)
-    for (std::int64_t i = 1; i <= n; ++i) random_number(xs(i, r));
-  formrighthandsides(band, b, x, n, m, nrhs);
+  generate<float>(band, b, x, n, m, nrhs);
+}
+
+void generatedata_8(double* band, double* b, double* x, const std::int32_t& n,
+                    const std::int32_t& m, const std::int32_t& nrhs) {
+  generate<double>(band, b, x, n, m, nrhs);
 }

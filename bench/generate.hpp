@@ -59,6 +59,18 @@ void ini_random();
 void generatedata(float* band, float* b, float* x, const std::int32_t& n,
                   const std::int32_t& m, const std::int32_t& nrhs);
 
+// generatedata_8(band, b, x, n, m, nrhs): generatedata in 64-bit reals. The
+// band is the same (its entries are small integers, exact in either
+// precision), x holds the same stream of 32-bit draws widened to 64 bits,
+// and b = A*x is accumulated in 64-bit reals, in the same order.
+//   band (out) M*(N-1)+N entries, as for generatedata.
+//   b    (out) N*nrhs entries: A*x, leading dimension N; untouched when
+//              nrhs < 1.
+//   x    (out) N*nrhs entries: the exact solutions; untouched when nrhs < 1.
+//   n, m, nrhs (in) as for generatedata.
+void generatedata_8(double* band, double* b, double* x, const std::int32_t& n,
+                    const std::int32_t& m, const std::int32_t& nrhs);
+
 // makepositive_cb_4(band, n, m)
 //   band (in/out) on entry a lower band factor F in band storage, on exit
 //                 the lower half of the band of F*F^T, in place.

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "bench/complexsystem.hpp"
-#include "bench/generate.hpp"
 #include "tests/oracle.hpp"
 #include "tools/measure.hpp"
 #include "tools/options.hpp"
@@ -149,25 +148,6 @@ TYPED_TEST(ComplexSystem, DominantComplexSymmetricWithConsistentRightHandSide) {
     EXPECT_EQ(second.band, s.band);
     EXPECT_EQ(bagain, b);
     EXPECT_EQ(xagain, x);
-  }
-}
-
-// The double system is generatedata's in 64-bit arithmetic: with entries
-// that are small integers the two bands agree exactly, x is the same
-// stream, and b = A*x to double precision.
-TEST(DoubleSystem, TwinOfTheSinglePrecisionGenerator) {
-  for (const auto& [n, m] : {std::pair{1, 0}, {50, 0}, {50, 4}, {300, 8}}) {
-    SCOPED_TRACE(::testing::Message() << "N = " << n << ", M = " << m);
-    const std::int32_t nrhs = 2;
-    const std::size_t length = std::size_t(m + 1) * n;
-    std::vector<float> band4(length), b4(std::size_t(n) * nrhs), x4(b4.size());
-    generatedata(band4.data(), b4.data(), x4.data(), n, m, nrhs);
-    oracle::bandsystem<double> s{n, m, std::vector<double>(length)};
-    std::vector<double> b(b4.size()), x(b4.size());
-    generatedata_8(s.band.data(), b.data(), x.data(), n, m, nrhs);
-    EXPECT_EQ(std::vector<double>(band4.begin(), band4.end()), s.band);
-    EXPECT_EQ(std::vector<double>(x4.begin(), x4.end()), x);
-    EXPECT_LT(oracle::differenceratio(b, oracle::multiply(s, x, nrhs)), 2.0 * (2 * m + 1));
   }
 }
 

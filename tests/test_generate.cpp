@@ -1,5 +1,6 @@
-// Test system generator: the band against the closed form of its entries and
-// a dense product, b against an independent product, the random stream.
+// Test system generator and its double twin: the band against the closed
+// form of its entries and a dense product, b against an independent product,
+// the random stream.
 
 #include <gtest/gtest.h>
 
@@ -78,16 +79,23 @@ TEST(Generate, EmptyOrderWritesNothing) {
     EXPECT_TRUE(std::all_of(v->begin(), v->end(), [](float e) { return e == -3.0f; }));
 }
 
-// Band entries against the closed form (M = 0 gives 10 times the identity),
-// x against the seeded stream column after column, and b against A*x formed
-// independently in double precision.
-class GenerateGrid : public ::testing::TestWithParam<std::tuple<int, int, int>> {};
+void generate(float* band, float* b, float* x, std::int32_t n, std::int32_t m, std::int32_t nrhs) {
+  generatedata(band, b, x, n, m, nrhs);
+}
+void generate(double* band, double* b, double* x, std::int32_t n, std::int32_t m,
+              std::int32_t nrhs) {
+  generatedata_8(band, b, x, n, m, nrhs);
+}
 
-TEST_P(GenerateGrid, MatchesClosedFormAndProduct) {
-  const auto [n, m, nrhs] = GetParam();
-  std::vector<float> band(bandlength(n, m)), b(std::size_t(n) * nrhs), x(std::size_t(n) * nrhs);
-  generatedata(band.data(), b.data(), x.data(), n, m, nrhs);
-  const band_matrix<float> a{band.data(), m};
+// Band entries against the closed form (M = 0 gives 10 times the identity),
+// x against the seeded stream column after column (widened for double), and
+// b against A*x formed independently in extended precision, within the
+// 2M+1 roundings of a sum in T.
+template <class T>
+void checkgenerated(std::int32_t n, std::int32_t m, std::int32_t nrhs) {
+  std::vector<T> band(bandlength(n, m)), b(std::size_t(n) * nrhs), x(std::size_t(n) * nrhs);
+  generate(band.data(), b.data(), x.data(), n, m, nrhs);
+  const band_matrix<T> a{band.data(), m};
   for (std::int64_t j = 1; j <= n; ++j)
     for (std::int64_t i = j; i <= std::min<std::int64_t>(j + m, n); ++i)
       ASSERT_EQ(a(i, j), closedform(i, j, m)) << "(" << i << "," << j << ")";
@@ -96,23 +104,44 @@ TEST_P(GenerateGrid, MatchesClosedFormAndProduct) {
   for (std::size_t k = 0; k < x.size(); ++k) {
     float v = -1.0f;
     random_number(v);
-    ASSERT_EQ(x[k], v) << k;
+    ASSERT_EQ(x[k], T(v)) << k;
   }
 
-  const double eps = std::numeric_limits<float>::epsilon();
-  const column_major<float> xs{x.data(), n}, bs{b.data(), n};
+  const long double eps = std::numeric_limits<T>::epsilon();
+  const column_major<T> xs{x.data(), n}, bs{b.data(), n};
   for (std::int64_t r = 1; r <= nrhs; ++r) {
     for (std::int64_t i = 1; i <= n; ++i) {
-      double exact = 0.0, magnitude = 0.0;
+      long double exact = 0.0L, magnitude = 0.0L;
       for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= std::min<std::int64_t>(i + m, n); ++j) {
-        const double entry = j <= i ? closedform(i, j, m) : closedform(j, i, m);
+        const long double entry = j <= i ? closedform(i, j, m) : closedform(j, i, m);
         exact += entry * xs(j, r);
         magnitude += std::fabs(entry * xs(j, r));
       }
-      const double ratio = std::fabs(bs(i, r) - exact) / ((2 * m + 1) * eps * std::max(magnitude, 1e-30));
-      ASSERT_LT(ratio, 1.0) << "b(" << i << "," << r << ")";
+      const long double ratio =
+          std::fabs(bs(i, r) - exact) / ((2 * m + 1) * eps * std::max(magnitude, 1e-30L));
+      ASSERT_LT(ratio, 1.0L) << "b(" << i << "," << r << ")";
     }
   }
+}
+
+class GenerateGrid : public ::testing::TestWithParam<std::tuple<int, int, int>> {};
+
+TEST_P(GenerateGrid, MatchesClosedFormAndProduct) {
+  const auto [n, m, nrhs] = GetParam();
+  checkgenerated<float>(n, m, nrhs);
+}
+
+// The double twin: the same checks to double precision, and its band and x
+// are exactly generatedata's widened.
+TEST_P(GenerateGrid, DoubleTwinMatchesClosedFormAndProduct) {
+  const auto [n, m, nrhs] = GetParam();
+  checkgenerated<double>(n, m, nrhs);
+  std::vector<float> band4(bandlength(n, m)), b4(std::size_t(n) * nrhs), x4(b4.size());
+  std::vector<double> band8(band4.size()), b8(b4.size()), x8(b4.size());
+  generatedata(band4.data(), b4.data(), x4.data(), n, m, nrhs);
+  generatedata_8(band8.data(), b8.data(), x8.data(), n, m, nrhs);
+  EXPECT_EQ(std::vector<double>(band4.begin(), band4.end()), band8);
+  EXPECT_EQ(std::vector<double>(x4.begin(), x4.end()), x8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, GenerateGrid,

@@ -2,47 +2,12 @@
 
 #include "tools/testsystem.hpp"
 
-#include <algorithm>
 #include <complex>
 
 #include "bench/complexsystem.hpp"
 #include "bench/generate.hpp"
-#include "solver/band.hpp"
 
 namespace {
-
-// Position k of the band storage receives ((k-1) mod M) + 1, 1 everywhere
-// when M = 0: the lower factor generatedata starts from.
-void fillpattern(double* band, std::int64_t n, std::int64_t m) {
-  const band_matrix<double> a{band, m};
-  std::int64_t c = 0;
-  for (std::int64_t j = 1; j <= n; ++j) {
-    const std::int64_t last = j < n ? j + m : n;  // column N holds its diagonal only
-    for (std::int64_t i = j; i <= last; ++i) {
-      c = c + 1;
-      if (c > m) c = 1;
-      a(i, j) = static_cast<double>(c);
-    }
-  }
-}
-
-// b(:, r) <- A*x(:, r), in generatedata's order: diagonal, row left of the
-// diagonal, column below it.
-void formrighthandsides(const double* band, double* b, const double* x, std::int64_t n,
-                        std::int64_t m, std::int64_t nrhs) {
-  const band_matrix<const double> a{band, m};
-  const column_major<const double> xs{x, n};
-  const column_major<double> bs{b, n};
-  for (std::int64_t r = 1; r <= nrhs; ++r) {
-    for (std::int64_t i = 1; i <= n; ++i) {
-      double s = a(i, i) * xs(i, r);
-      for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= i - 1; ++j)
-        s += a(i, j) * xs(j, r);
-      for (std::int64_t j = i + 1; j <= std::min(i + m, n); ++j) s += a(j, i) * xs(j, r);
-      bs(i, r) = s;
-    }
-  }
-}
 
 void build(testsystem<float>& s) {
   generatedata(s.band.data(), s.b.data(), s.x.data(), s.n, s.m, s.nrhs);
@@ -58,25 +23,6 @@ void build(testsystem<std::complex<double>>& s) {
 }
 
 }  // namespace
-
-void generatedata_8(double* band, double* b, double* x, const std::int32_t& n,
-                    const std::int32_t& m, const std::int32_t& nrhs) {
-  ini_random();
-  fillpattern(band, n, m);
-  makepositive_cb_8(band, n, m);
-  const band_matrix<double> a{band, m};
-  for (std::int64_t i = 1; i <= n; ++i) a(i, i) = 10.0 * a(i, i);
-  if (nrhs < 1) return;
-  const column_major<double> xs{x, n};
-  for (std::int64_t r = 1; r <= nrhs; ++r) {
-    for (std::int64_t i = 1; i <= n; ++i) {
-      float value = 0;
-      random_number(value);
-      xs(i, r) = value;
-    }
-  }
-  formrighthandsides(band, b, x, n, m, nrhs);
-}
 
 template <class T>
 testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs) {

@@ -27,15 +27,6 @@ struct testsystem {
 template <class T>
 testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs);
 
-// generatedata_8(band, b, x, n, m, nrhs): generatedata in double precision.
-// The same band pattern made positive definite by makepositive_cb_8, the
-// diagonal multiplied by 10, x drawn from the same random stream (after
-// ini_random, column by column), b = A*x accumulated in double.
-//   band (out) M*(N-1)+N entries; b, x (out) N*nrhs entries each, untouched
-//   when nrhs < 1; n, m, nrhs (in).
-void generatedata_8(double* band, double* b, double* x, const std::int32_t& n,
-                    const std::int32_t& m, const std::int32_t& nrhs);
-
 // Bytes of one element of a kind ("4", "8", "z4", "z8").
 std::size_t elementbytes(const std::string& kind);
 
