@@ -64,38 +64,32 @@ double residualratio(const bandproblem<T>& p, const T* x) {
   return scale == 0 ? residual : residual / scale;
 }
 
+// The generator of each kind: the benchmark's own and its 64-bit twin.
+void generate(float* band, float* b, float* x, std::int32_t n, std::int32_t m) {
+  generatedata(band, b, x, n, m, 1);
+}
+void generate(double* band, double* b, double* x, std::int32_t n, std::int32_t m) {
+  generatedata_8(band, b, x, n, m, 1);
+}
+
+template <class T>
+void makeproblem(std::int32_t n, std::int32_t m, bandproblem<T>& p) {
+  std::vector<T> x(static_cast<std::size_t>(n));
+  p.n = n;
+  p.m = m;
+  p.band.assign(static_cast<std::size_t>(bandlength(n, m) + m), T(0));
+  p.b.assign(static_cast<std::size_t>(n), T(0));
+  generate(p.band.data(), p.b.data(), x.data(), n, m);
+}
+
 }  // namespace
 
 void makeproblem_4(const std::int32_t& n, const std::int32_t& m, bandproblem<float>& p) {
-  const std::int32_t nrhs = 1;
-  std::vector<float> x(static_cast<std::size_t>(n));
-  p.n = n;
-  p.m = m;
-  p.band.assign(static_cast<std::size_t>(bandlength(n, m) + m), 0.0f);
-  p.b.assign(static_cast<std::size_t>(n), 0.0f);
-  generatedata(p.band.data(), p.b.data(), x.data(), n, m, nrhs);
+  makeproblem(n, m, p);
 }
 
 void makeproblem_8(const std::int32_t& n, const std::int32_t& m, bandproblem<double>& p) {
-  const std::int64_t length = bandlength(n, m);
-  const std::int64_t period = std::max(m, 1);
-  p.n = n;
-  p.m = m;
-  p.band.assign(static_cast<std::size_t>(length + m), 0.0);
-  for (std::int64_t k = 1; k <= length; ++k) p.band[k - 1] = double((k - 1) % period + 1);
-  makepositive_cb_8(p.band.data(), n, m);
-  const band_matrix<double> a{p.band.data(), m};
-  for (std::int64_t i = 1; i <= n; ++i) a(i, i) = 10 * a(i, i);
-
-  ini_random();
-  std::vector<double> x(static_cast<std::size_t>(n));
-  for (double& value : x) {
-    float r;
-    random_number(r);
-    value = r;
-  }
-  p.b.assign(static_cast<std::size_t>(n), 0.0);
-  symmetricproduct(p.band.data(), n, m, x.data(), p.b.data());
+  makeproblem(n, m, p);
 }
 
 double residualratio_4(const bandproblem<float>& p, const float* x) { return residualratio(p, x); }

@@ -26,10 +26,8 @@ void makeproblem_4(const std::int32_t& n, const std::int32_t& m, bandproblem<flo
 
 // makeproblem_8(n, m, p)
 //   n, m (in)  order N >= 1 and half bandwidth M >= 0
-//   p    (out) the same construction in double precision: the fill pattern
-//              of generatedata, the product by makepositive_cb_8, the
-//              diagonal times 10, x from the same random stream and b = A*x
-//              formed in double precision.
+//   p    (out) the system of generatedata_8, generatedata's twin in double
+//              precision: its band and right-hand side.
 void makeproblem_8(const std::int32_t& n, const std::int32_t& m, bandproblem<double>& p);
 
 // residualratio_4(p, x): the backward error of a computed solution x of the
