@@ -3,24 +3,14 @@
 // of its Debian builds is installed.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
-// ?pbsv(uplo, n, kd, nrhs, ab, ldab, b, ldb, info), with the hidden length
-// of the character argument that gfortran-built libraries take last.
-using spbsv_routine = void (*)(const char* uplo, const int* n, const int* kd, const int* nrhs,
-                               float* ab, const int* ldab, float* b, const int* ldb, int* info,
-                               std::size_t uplolength);
-using dpbsv_routine = void (*)(const char* uplo, const int* n, const int* kd, const int* nrhs,
-                               double* ab, const int* ldab, double* b, const int* ldb,
-                               int* info, std::size_t uplolength);
+#include "bench/lapack.hpp"
 
-extern "C" {
-void spbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, float* ab,
-            const int* ldab, float* b, const int* ldb, int* info, std::size_t uplolength);
-void dpbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, double* ab,
-            const int* ldab, double* b, const int* ldb, int* info, std::size_t uplolength);
-}
+// Pointers to ?pbsv: the linked reference routines or ones loaded at run
+// time. A call through them passes the hidden length of uplo itself.
+using spbsv_routine = decltype(&spbsv_);
+using dpbsv_routine = decltype(&dpbsv_);
 
 // One LAPACK implementation's band solves; spbsv and dpbsv are null when
 // it is not available.

@@ -14,18 +14,9 @@
 #include <random>
 #include <vector>
 
+#include "bench/lapack.hpp"
 #include "solver/band.hpp"
 #include "solver/element.hpp"
-
-extern "C" {
-void spbtrf_(const char* uplo, const int* n, const int* kd, float* ab, const int* ldab, int* info);
-void dpbtrf_(const char* uplo, const int* n, const int* kd, double* ab, const int* ldab,
-             int* info);
-void spbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, float* ab,
-            const int* ldab, float* b, const int* ldb, int* info);
-void dpbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, double* ab,
-            const int* ldab, double* b, const int* ldb, int* info);
-}
 
 namespace oracle {
 

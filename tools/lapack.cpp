@@ -6,20 +6,7 @@
 #include <type_traits>
 #include <vector>
 
-extern "C" {
-void spbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, float* ab,
-            const int* ldab, float* b, const int* ldb, int* info);
-void dpbsv_(const char* uplo, const int* n, const int* kd, const int* nrhs, double* ab,
-            const int* ldab, double* b, const int* ldb, int* info);
-void spbtrf_(const char* uplo, const int* n, const int* kd, float* ab, const int* ldab, int* info);
-void dpbtrf_(const char* uplo, const int* n, const int* kd, double* ab, const int* ldab, int* info);
-void spbtrs_(const char* uplo, const int* n, const int* kd, const int* nrhs, const float* ab,
-             const int* ldab, float* b, const int* ldb, int* info);
-void dpbtrs_(const char* uplo, const int* n, const int* kd, const int* nrhs, const double* ab,
-             const int* ldab, double* b, const int* ldb, int* info);
-void slacn2_(const int* n, float* v, float* x, int* isgn, float* est, int* kase, int* isave);
-void dlacn2_(const int* n, double* v, double* x, int* isgn, double* est, int* kase, int* isave);
-}
+#include "bench/lapack.hpp"
 
 namespace {
 
