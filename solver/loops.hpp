@@ -18,11 +18,19 @@
 // hold zeros and are never stored.
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "solver/element.hpp"
+
+#if defined(__AVX512F__) && defined(__AVX512VL__)
+#include <immintrin.h>
+#define CSP_MASKED_LANES 1
+#endif
 
 // A vector of W reals of type R (GCC/Clang vector extension).
 template <class R, int W>
@@ -62,6 +70,85 @@ inline void gatherlanes(lanes<T, W>& x, const T* p, std::int64_t stride, std::in
   }
 }
 
+#ifdef CSP_MASKED_LANES
+// Masked moves of one 64-, 32- or 16-byte piece of real lanes: the first
+// `count` elements between memory and the piece (all of them when count
+// exceeds the piece, none when count <= 0); masked-off elements are neither
+// read nor written.
+template <class R, int bytes>
+inline void loadpiece(void* piece, const R* p, std::int64_t count) {
+  constexpr int size = bytes / sizeof(R);
+  const unsigned mask = count <= 0 ? 0u : count >= size ? (1u << size) - 1 : (1u << count) - 1;
+  if constexpr (std::is_same_v<R, float> && bytes == 64) {
+    const __m512 x = _mm512_maskz_loadu_ps(static_cast<__mmask16>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  } else if constexpr (std::is_same_v<R, float> && bytes == 32) {
+    const __m256 x = _mm256_maskz_loadu_ps(static_cast<__mmask8>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  } else if constexpr (std::is_same_v<R, float> && bytes == 16) {
+    const __m128 x = _mm_maskz_loadu_ps(static_cast<__mmask8>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  } else if constexpr (bytes == 64) {
+    const __m512d x = _mm512_maskz_loadu_pd(static_cast<__mmask8>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  } else if constexpr (bytes == 32) {
+    const __m256d x = _mm256_maskz_loadu_pd(static_cast<__mmask8>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  } else {
+    const __m128d x = _mm_maskz_loadu_pd(static_cast<__mmask8>(mask), p);
+    std::memcpy(piece, &x, bytes);
+  }
+}
+
+template <class R, int bytes>
+inline void storepiece(const void* piece, R* p, std::int64_t count) {
+  constexpr int size = bytes / sizeof(R);
+  const unsigned mask = count <= 0 ? 0u : count >= size ? (1u << size) - 1 : (1u << count) - 1;
+  if constexpr (std::is_same_v<R, float> && bytes == 64) {
+    __m512 x;
+    std::memcpy(&x, piece, bytes);
+    _mm512_mask_storeu_ps(p, static_cast<__mmask16>(mask), x);
+  } else if constexpr (std::is_same_v<R, float> && bytes == 32) {
+    __m256 x;
+    std::memcpy(&x, piece, bytes);
+    _mm256_mask_storeu_ps(p, static_cast<__mmask8>(mask), x);
+  } else if constexpr (std::is_same_v<R, float> && bytes == 16) {
+    __m128 x;
+    std::memcpy(&x, piece, bytes);
+    _mm_mask_storeu_ps(p, static_cast<__mmask8>(mask), x);
+  } else if constexpr (bytes == 64) {
+    __m512d x;
+    std::memcpy(&x, piece, bytes);
+    _mm512_mask_storeu_pd(p, static_cast<__mmask8>(mask), x);
+  } else if constexpr (bytes == 32) {
+    __m256d x;
+    std::memcpy(&x, piece, bytes);
+    _mm256_mask_storeu_pd(p, static_cast<__mmask8>(mask), x);
+  } else {
+    __m128d x;
+    std::memcpy(&x, piece, bytes);
+    _mm_mask_storeu_pd(p, static_cast<__mmask8>(mask), x);
+  }
+}
+#endif
+
+// Lane k <- p[k] for k < count (count <= W), the other lanes zero; only
+// those elements are read (with AVX-512, by masked loads of 64 bytes at a
+// time).
+template <class T, int W>
+inline void loadlanes(lanes<T, W>& x, const T* p, std::int64_t count) {
+#ifdef CSP_MASKED_LANES
+  if constexpr (!is_complex_v<T> && (W * sizeof(T)) % 16 == 0) {
+    constexpr int bytes = std::min<int>(64, W * sizeof(T)), size = bytes / sizeof(T);
+    char* const v = reinterpret_cast<char*>(&x.v);
+#pragma GCC unroll 4
+    for (int i = 0; i < W; i += size) loadpiece<T, bytes>(v + i * sizeof(T), p + i, count - i);
+    return;
+  }
+#endif
+  gatherlanes(x, p, 1, 0, count);
+}
+
 // p[k*stride] <- lane k for k < count.
 template <class T, int W>
 inline void scatterlanes(const lanes<T, W>& x, T* p, std::int64_t stride, std::int64_t count) {
@@ -72,6 +159,21 @@ inline void scatterlanes(const lanes<T, W>& x, T* p, std::int64_t stride, std::i
       p[k * stride] = x.v[k];
     }
   }
+}
+
+// p[k] <- lane k for k < count; nothing else is written.
+template <class T, int W>
+inline void storelanes(const lanes<T, W>& x, T* p, std::int64_t count) {
+#ifdef CSP_MASKED_LANES
+  if constexpr (!is_complex_v<T> && (W * sizeof(T)) % 16 == 0) {
+    constexpr int bytes = std::min<int>(64, W * sizeof(T)), size = bytes / sizeof(T);
+    const char* const v = reinterpret_cast<const char*>(&x.v);
+#pragma GCC unroll 4
+    for (int i = 0; i < W; i += size) storepiece<T, bytes>(v + i * sizeof(T), p + i, count - i);
+    return;
+  }
+#endif
+  scatterlanes(x, p, 1, count);
 }
 
 // Lane k.
@@ -130,3 +232,117 @@ inline void dividelanes(lanes<T, W>& x, const T& s) {
     x.v = x.v / s;
   }
 }
+
+// ---------------------------------------------------------------------------
+// Transposition
+// ---------------------------------------------------------------------------
+
+// One step of the transposition of a W x W matrix held as W rows of lanes:
+// it exchanges element (i, j) with (i^d, j^d) wherever bits d of i and j
+// differ. Lane j of the new row i (bit d clear) is lane j-d of row i+d when
+// bit d of j is set, else its own; lane j of the new row i+d is lane j+d of
+// row i when bit d of j is clear, else its own. (Shuffle indices count the
+// lanes of the first operand, then those of the second.)
+constexpr int lowlane(int j, int w, int d) { return (j & d) != 0 ? w + (j - d) : j; }
+constexpr int highlane(int j, int w, int d) { return (j & d) != 0 ? w + j : j + d; }
+
+template <class R, int W, int D, int... J>
+inline void exchangebits(typename realvector<R, W>::type (&x)[W],
+                         std::integer_sequence<int, J...>) {
+#pragma GCC unroll 16
+  for (int i = 0; i < W; ++i) {
+    if ((i & D) != 0) continue;
+    const auto a = x[i], b = x[i + D];
+    x[i] = __builtin_shufflevector(a, b, lowlane(J, W, D)...);
+    x[i + D] = __builtin_shufflevector(a, b, highlane(J, W, D)...);
+  }
+}
+
+template <class R, int W, int D = W / 2>
+inline void transposevectors(typename realvector<R, W>::type (&x)[W]) {
+  if constexpr (D >= 1) {
+    exchangebits<R, W, D>(x, std::make_integer_sequence<int, W>());
+    transposevectors<R, W, D / 2>(x);
+  }
+}
+
+// x[i] lane j <-> x[j] lane i: rows of lanes become columns.
+template <class T, int W>
+inline void transposelanes(lanes<T, W> (&x)[W]) {
+  using R = real_t<T>;
+  typename realvector<R, W>::type part[W];
+  if constexpr (is_complex_v<T>) {
+    for (int i = 0; i < W; ++i) part[i] = x[i].re;
+    transposevectors<R, W>(part);
+    for (int i = 0; i < W; ++i) x[i].re = part[i];
+    for (int i = 0; i < W; ++i) part[i] = x[i].im;
+    transposevectors<R, W>(part);
+    for (int i = 0; i < W; ++i) x[i].im = part[i];
+  } else {
+    for (int i = 0; i < W; ++i) part[i] = x[i].v;
+    transposevectors<R, W>(part);
+    for (int i = 0; i < W; ++i) x[i].v = part[i];
+  }
+}
+
+// Rows first.. of a column-major array (element (r, c) at p[r + c*ld],
+// 0-based from the first row and column wanted), `columns` columns of it,
+// as lanes: one set per row, lane c for column c. The rows are read W at a
+// time, each column's run contiguously, and transposed.
+template <class T, int W>
+class rowreader {
+ public:
+  rowreader(const T* p, std::int64_t ld, std::int64_t columns, std::int64_t rows)
+      : p_(p), ld_(ld), columns_(columns), rows_(rows) {}
+
+  // Row r (0-based, r < rows), for r increasing.
+  const lanes<T, W>& row(std::int64_t r) {
+    if (r >= base_ + W || r < base_) {
+      base_ = r;
+      const std::int64_t count = std::min<std::int64_t>(W, rows_ - r);
+      for (std::int64_t c = 0; c < W; ++c) {
+        if (c < columns_) {
+          loadlanes(tile_[c], p_ + c * ld_ + r, count);
+        } else {
+          clearlanes(tile_[c]);
+        }
+      }
+      transposelanes(tile_);
+    }
+    return tile_[r - base_];
+  }
+
+ private:
+  const T* p_;
+  std::int64_t ld_, columns_, rows_;
+  std::int64_t base_ = -W;
+  lanes<T, W> tile_[W];
+};
+
+// The converse: rows put in increasing order without gaps are written back
+// W at a time; flush() writes the last ones.
+template <class T, int W>
+class rowwriter {
+ public:
+  rowwriter(T* p, std::int64_t ld, std::int64_t columns) : p_(p), ld_(ld), columns_(columns) {}
+
+  void put(std::int64_t r, const lanes<T, W>& x) {
+    if (count_ == W) flush();
+    if (count_ == 0) base_ = r;
+    tile_[count_++] = x;
+  }
+
+  void flush() {
+    if (count_ == 0) return;
+    for (std::int64_t i = count_; i < W; ++i) clearlanes(tile_[i]);
+    transposelanes(tile_);
+    for (std::int64_t c = 0; c < columns_; ++c) storelanes(tile_[c], p_ + c * ld_ + base_, count_);
+    count_ = 0;
+  }
+
+ private:
+  T* p_;
+  std::int64_t ld_, columns_;
+  std::int64_t base_ = 0, count_ = 0;
+  lanes<T, W> tile_[W];
+};

@@ -76,12 +76,17 @@ struct sweepdata {
   std::int64_t n, m, q, nrhs;
 };
 
-// Lane width of the fast paths. A solve with half bandwidth M <= maxlaneband
-// runs its coupling steps on sets of `lanewidth` lanes (4, 8 or 16, the
-// narrowest that holds M, and 16 beyond); a wider band takes the plain
-// loops, which follow the algorithm's loop order literally. The bound keeps
-// the stack buffers of the fast paths (M + 1 sets of lanes) small.
+// The coupling steps run on sets of W lanes, W = 4, 8 or 16, the narrowest
+// that holds M, and at most 64 bytes of reals, one vector register of
+// AVX-512 (16 floats or 8 doubles; a complex set takes two, its real and
+// imaginary parts). Two of them keep M+1 sets of lanes on the stack:
+// for M > maxlaneband they take the plain loops instead, which follow the
+// algorithm's loop order literally.
 constexpr std::int64_t maxlaneband = 128;
+
+// Independent sums that the lane paths run side by side, so that each sum's
+// chain of additions does not wait for the one before.
+constexpr std::int64_t sumtile = 8;
 
 // target(k) <- target(k) - source(k)*factor, k = 0..count-1, for two ranges
 // that never overlap: the update step of every triangular solve here.
@@ -95,6 +100,25 @@ inline void update(T* __restrict target, const T* __restrict source, const T fac
 template <class T>
 inline void scale(T* __restrict target, const T divisor, std::int64_t count) {
   for (std::int64_t k = 0; k < count; ++k) target[k] = div(target[k], divisor);
+}
+
+// target(i) <- target(i) - source_k(i)*factor_k for k = 0..terms-1 in
+// increasing k, i = 0..count-1: source_k at source + k*ld, factor_k at
+// factor[k*step]. Each target element keeps its terms' order; the rows go W
+// at a time in lanes, and a target row is loaded and stored once.
+template <class T, int W>
+void subtractcolumns(T* target, std::int64_t count, const T* source, std::int64_t ld,
+                     const T* factor, std::int64_t step, std::int64_t terms) {
+  for (std::int64_t i = 0; i < count; i += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, count - i);
+    lanes<T, W> y, x;
+    loadlanes(y, target + i, rows);
+    for (std::int64_t k = 0; k < terms; ++k) {
+      loadlanes(x, source + k * ld + i, rows);
+      subtractproduct(y, x, factor[k * step]);
+    }
+    storelanes(y, target + i, rows);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -145,7 +169,7 @@ void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64
 // wait in a ring of M+1 sets of lanes (row r in slot (r - f) mod (M+1)).
 // Every element still receives its updates in increasing p and its division
 // after them. loadrow(r, c0, x) sets x to the columns c0+1..c0+W of row r
-// as they stand before the solve.
+// as they stand before the solve; the solved rows go back to coupling.
 template <class T, int W, class Loadrow>
 void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t count,
                     Loadrow loadrow) {
@@ -153,12 +177,13 @@ void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
   const std::int64_t slots = s.m + 1;
   for (std::int64_t c0 = 0; c0 < count; c0 += W) {
     const std::int64_t width = std::min<std::int64_t>(W, count - c0);
+    rowwriter<T, W> solved(&s.coupling(f, c0 + 1), s.n, width);
     for (std::int64_t r = f; r <= std::min(f + s.m, l); ++r) loadrow(r, c0, window[r - f]);
     std::int64_t slot = 0;  // the slot of row p
     for (std::int64_t p = f; p <= l; ++p) {
       lanes<T, W>& row = window[slot];
       dividelanes(row, s.a(p, p));
-      scatterlanes(row, &s.coupling(p, c0 + 1), s.n, width);
+      solved.put(p - f, row);
       std::int64_t target = slot;
       for (std::int64_t r = p + 1; r <= std::min(p + s.m, l); ++r) {
         target = target + 1 == slots ? 0 : target + 1;
@@ -167,20 +192,28 @@ void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
       if (p + slots <= l) loadrow(p + slots, c0, row);  // row p's slot is free now
       slot = slot + 1 == slots ? 0 : slot + 1;
     }
+    solved.flush();
   }
 }
 
 // Columns 1..M of the coupling rows f..l <- L_BB^-1 times them.
 template <class T, int W>
 void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  if constexpr (W == 0) {
+  if (s.m > maxlaneband) {
     solveleft(s, f, l, s.m);
   } else {
-    solveleftlanes<T, W>(s, f, l, s.m,
-                         [&s](std::int64_t r, std::int64_t c0, lanes<T, W>& x) {
-                           const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
-                           gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
-                         });
+    // The rows of columns c0+1..c0+W, read W rows at a time.
+    std::int64_t columns = -1;
+    rowreader<T, W> rows(nullptr, 0, 0, 0);
+    auto couplingrow = [&](std::int64_t r, std::int64_t c0, lanes<T, W>& x) {
+      if (c0 != columns) {
+        columns = c0;
+        rows = rowreader<T, W>(&s.coupling(f, c0 + 1), s.n, std::min<std::int64_t>(W, s.m - c0),
+                               l - f + 1);
+      }
+      x = rows.row(r - f);
+    };
+    solveleftlanes<T, W>(s, f, l, s.m, couplingrow);
   }
 }
 
@@ -260,7 +293,7 @@ void rightfactor(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
 // and every one of them is overwritten by the solve.
 template <class T, int W>
 void leftcoupling(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  if constexpr (W == 0) {
+  if (s.m > maxlaneband) {
     solveleft(s, f, l, gatherleft(s, f, l));
   } else {
     const std::int64_t j0 = std::max<std::int64_t>(f - s.m, 1), count = f - j0;
@@ -292,50 +325,27 @@ bool firstinteriorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 
 // Schur-complement update from the right neighbour (rows sfirst..slast),
 // whose coupling rows hold L^-1 times its coupling with this block's last
-// M columns: the last M x M diagonal block and the last M rows of b.
-template <class T>
-void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
-                     std::int64_t slast) {
-  for (std::int64_t c = 1; c <= s.m; ++c) {
-    for (std::int64_t cc = c; cc <= s.m; ++cc) {
-      T sigma(0);
-      for (std::int64_t r = sfirst; r <= slast; ++r) {
-        sigma = sigma + mul(s.coupling(r, cc), s.coupling(r, c));
-      }
-      s.a(l - s.m + cc, l - s.m + c) = s.a(l - s.m + cc, l - s.m + c) - sigma;
-    }
-  }
-  for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-    for (std::int64_t c = 1; c <= s.m; ++c) {
-      T x = s.b(l - s.m + c, h);
-      for (std::int64_t r = sfirst; r <= slast; ++r) x = mulsub(x, s.coupling(r, c), s.b(r, h));
-      s.b(l - s.m + c, h) = x;
-    }
-  }
-}
-
-// Columns c of the Schur-complement sums that run over the rows together.
-constexpr std::int64_t sumtile = 8;
-
-// The same update with the sums in lanes: the W sums sigma(c, c'),
-// c' = c0+1..c0+W, of one column c share a set of lanes, up to sumtile
-// columns c run over the rows together, and each sum still adds its terms
-// from zero in increasing r. The lanes of c' < c are computed and not used.
-// The rows of b take the W rows l-M+c0+1.. at a time in the same way.
+// M columns: the last M x M diagonal block loses
+//   sigma(c, c') = sum over r of coupling(r, c')*coupling(r, c), c <= c',
+// each sum formed from zero in increasing r, and the last M rows of b the
+// matching terms. The W sums c' = c0+1..c0+W of one column c share a set of
+// lanes (the lanes c' < c are formed and not used), and up to sumtile
+// columns c run over the rows together, read W rows at a time.
 template <class T, int W>
-void updatefromrightlanes(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
+void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
                           std::int64_t slast) {
   const std::int64_t corner = l - s.m;  // coupling column c stands for column corner + c
+  const std::int64_t rows = slast - sfirst + 1;
   for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {
     const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
     for (std::int64_t ct = 0; ct < c0 + width; ct += sumtile) {
       const std::int64_t tile = std::min(sumtile, c0 + width - ct);
       lanes<T, W> sigma[sumtile] = {};
+      rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
       for (std::int64_t r = sfirst; r <= slast; ++r) {
-        lanes<T, W> x;
-        gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
+        const lanes<T, W>& row = x.row(r - sfirst);
         for (std::int64_t i = 0; i < tile; ++i) {
-          addproduct(sigma[i], x, s.coupling(r, ct + i + 1));
+          addproduct(sigma[i], row, s.coupling(r, ct + i + 1));
         }
       }
       for (std::int64_t i = 0; i < tile; ++i) {
@@ -351,13 +361,10 @@ void updatefromrightlanes(const sweepdata<T>& s, std::int64_t l, std::int64_t sf
     for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {
       const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
       lanes<T, W> y;
-      gatherlanes(y, &s.b(corner + c0 + 1, h), 1, 0, width);
-      for (std::int64_t r = sfirst; r <= slast; ++r) {
-        lanes<T, W> x;
-        gatherlanes(x, &s.coupling(r, c0 + 1), s.n, 0, width);
-        subtractproduct(y, x, s.b(r, h));
-      }
-      scatterlanes(y, &s.b(corner + c0 + 1, h), 1, width);
+      loadlanes(y, &s.b(corner + c0 + 1, h), width);
+      rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
+      for (std::int64_t r = sfirst; r <= slast; ++r) subtractproduct(y, x.row(r - sfirst), s.b(r, h));
+      storelanes(y, &s.b(corner + c0 + 1, h), width);
     }
   }
 }
@@ -367,21 +374,23 @@ void updatefromrightlanes(const sweepdata<T>& s, std::int64_t l, std::int64_t sf
 // in those columns are in coupling(f..g, 1..M). Updates the first M x M
 // diagonal block and the first rows of b, then keeps the factor entries in
 // savedcoupling for the backward pass.
-template <class T>
+template <class T, int W>
 void updatefromleft(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t t) {
   const std::int64_t before = t + s.q - s.m - 1;  // column c of coupling is column before + c
-  for (std::int64_t c = 1; c <= s.m; ++c) {
-    for (std::int64_t j = f; j <= g; ++j) {
-      update(&s.a(j, j), &s.coupling(j, c), s.coupling(j, c), g - j + 1);
-    }
+  for (std::int64_t j = f; j <= g; ++j) {
+    subtractcolumns<T, W>(&s.a(j, j), g - j + 1, &s.coupling(j, 1), s.n, &s.coupling(j, 1), s.n,
+                          s.m);
   }
   for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-    for (std::int64_t c = 1; c <= s.m; ++c) {
-      update(&s.b(f, h), &s.coupling(f, c), s.b(before + c, h), g - f + 1);
-    }
+    subtractcolumns<T, W>(&s.b(f, h), g - f + 1, &s.coupling(f, 1), s.n, &s.b(before + 1, h), 1,
+                          s.m);
   }
-  for (std::int64_t r = f; r <= g; ++r) {
-    for (std::int64_t c = 1; c <= s.m; ++c) s.saved(c, t + s.q + r - f) = s.coupling(r, c);
+  for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {  // savedcoupling(c, j) holds rows as columns
+    const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
+    rowreader<T, W> rows(&s.coupling(f, c0 + 1), s.n, width, g - f + 1);
+    for (std::int64_t r = f; r <= g; ++r) {
+      storelanes(rows.row(r - f), &s.saved(c0 + 1, t + s.q + r - f), width);
+    }
   }
 }
 
@@ -424,14 +433,16 @@ void filllanes(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64
   lanes<T, W> old[maxlaneband];
   for (std::int64_t r0 = f; r0 <= g; r0 += W) {
     const std::int64_t rows = std::min<std::int64_t>(W, g - r0 + 1);
-    for (std::int64_t k = 1; k <= s.m; ++k) gatherlanes(old[k - 1], &s.coupling(r0, k), 1, 0, rows);
-    for (std::int64_t c = 1; c <= s.m; ++c) {
-      lanes<T, W> x;
-      clearlanes(x);
+    for (std::int64_t k = 1; k <= s.m; ++k) loadlanes(old[k - 1], &s.coupling(r0, k), rows);
+    for (std::int64_t c0 = 0; c0 < s.m; c0 += sumtile) {  // columns c0+1.. together
+      const std::int64_t tile = std::min(sumtile, s.m - c0);
+      lanes<T, W> x[sumtile] = {};
       for (std::int64_t k = 1; k <= s.m; ++k) {
-        subtractproduct(x, old[k - 1], s.coupling(before + k, c));
+        for (std::int64_t i = 0; i < tile; ++i) {
+          subtractproduct(x[i], old[k - 1], s.coupling(before + k, c0 + i + 1));
+        }
       }
-      scatterlanes(x, &s.coupling(r0, c), 1, rows);
+      for (std::int64_t i = 0; i < tile; ++i) storelanes(x[i], &s.coupling(r0, c0 + i + 1), rows);
     }
     if (r0 + rows - 1 == g) {
       for (std::int64_t k = 1; k <= s.m; ++k) s.a(f + k - 1, f - 1) = lane(old[k - 1], rows - 1);
@@ -447,17 +458,10 @@ void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
                     std::int64_t firstblock) {
   const std::int64_t right = f + distance, left = f - distance;
   const std::int64_t g = std::min(f + s.m - 1, s.n);  // last of the first M rows
-  if (right <= s.n) {
-    const std::int64_t slast = std::min(right + s.q - 1, s.n);
-    if constexpr (W == 0) {
-      updatefromright(s, l, right, slast);
-    } else {
-      updatefromrightlanes<T, W>(s, l, right, slast);
-    }
-  }
-  if (left >= firstblock) updatefromleft(s, f, g, left);
+  if (right <= s.n) updatefromright<T, W>(s, l, right, std::min(right + s.q - 1, s.n));
+  if (left >= firstblock && s.m > 0) updatefromleft<T, W>(s, f, g, left);
   if (left > firstblock) {
-    if constexpr (W == 0) {
+    if (s.m > maxlaneband) {
       fill(s, f, g, l, left);
     } else {
       filllanes<T, W>(s, f, g, l, left);
@@ -502,25 +506,23 @@ bool interiorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::i
 
 // The block's separators at this level hold their solution: their terms
 // leave b(f..l), then the block is solved with L_BB^T.
-template <class T>
+template <class T, int W>
 void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
                    std::int64_t distance) {
   const std::int64_t right = f + distance, left = f - distance;
-  if (left > 0) {
+  if (left > 0 && s.m > 0) {  // with M = 0 there is no coupling, nor a work array
     const std::int64_t before = left + s.q - s.m - 1;
     for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-      for (std::int64_t c = 1; c <= s.m; ++c) {
-        update(&s.b(f, h), &s.coupling(f, c), s.b(before + c, h), l - f + 1);
-      }
+      subtractcolumns<T, W>(&s.b(f, h), l - f + 1, &s.coupling(f, 1), s.n, &s.b(before + 1, h), 1,
+                            s.m);
     }
   }
-  if (right <= s.n) {
+  if (right <= s.n && s.m > 0) {
     const std::int64_t rows = std::min(std::min(right + s.q - 1, s.n) - right + 1, s.m);
     const std::int64_t last = std::min(l + rows, s.n);
     for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-      for (std::int64_t i = l + 1; i <= last; ++i) {
-        update(&s.b(l - s.m + 1, h), &s.saved(1, i), s.b(right + i - l - 1, h), s.m);
-      }
+      subtractcolumns<T, W>(&s.b(l - s.m + 1, h), s.m, &s.saved(1, l + 1), s.m, &s.b(right, h), 1,
+                            last - l);
     }
   }
   backwardsolve(s, f, l);
@@ -545,7 +547,7 @@ inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const s
   return true;
 }
 
-// One task's share of the sweep, with W lanes (0: the plain loops).
+// One task's share of the sweep, with W lanes.
 template <class T, int W>
 void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* eventids,
                const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
@@ -570,7 +572,7 @@ void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* 
           going = interiorblock<T, W>(s, f, l, distance, firstblock, tolerance, info, phase);
           break;
         case pass::backward:
-          backwardblock(s, f, l, distance);
+          backwardblock<T, W>(s, f, l, distance);
           break;
         case pass::finished:
           break;
@@ -599,18 +601,16 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                   std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
                   std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
   const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
+  constexpr int widest = std::min<int>(16, 64 / sizeof(real_t<T>));
   if (s.m <= 4) {
     sweepwith<T, 4>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
                     backblock, tolerance, info);
-  } else if (s.m <= 8) {
+  } else if (s.m <= 8 || widest == 8) {
     sweepwith<T, 8>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
                     backblock, tolerance, info);
-  } else if (s.m <= maxlaneband) {
-    sweepwith<T, 16>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
-                     backblock, tolerance, info);
   } else {
-    sweepwith<T, 0>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
-                    backblock, tolerance, info);
+    sweepwith<T, widest>(s, lockid, eventids, ntasks, level, distance, stride, firstblock,
+                         nextblock, backblock, tolerance, info);
   }
 }
 
