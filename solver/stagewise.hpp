@@ -6,16 +6,23 @@
 
 #include <complex>
 #include <cstdint>
+#include <limits>
 
 #include "solver/band.hpp"
 #include "solver/csp.hpp"
 #include "solver/element.hpp"
 #include "solver/team.hpp"
 
-// The block width q of the stage-wise entries, a function of M alone.
+// The block width of the factorizing entries (decomposition, solution), a
+// function of M alone so that every task count gives the same result. The
+// substitution entries take stagewise::onestage whatever M.
 std::int32_t stagewidth(const std::int32_t& m);
 
 namespace stagewise {
+
+// A block width no order reaches: the whole matrix is one stage, done by
+// the lead piece alone (the other tasks go straight to the stage's barrier).
+inline constexpr std::int32_t onestage = std::numeric_limits<std::int32_t>::max();
 
 // The stage-wise kernels of each element kind.
 template <class T>
@@ -99,13 +106,15 @@ void substitution(const T* a, const std::int32_t& n, const std::int32_t& m, T* b
   closeteam(t);
 }
 
-// Factors A in place and solves A*X = B: the first column of b along with
-// the factorization, the others by substitution with the factor. status
-// (out) 0, or 1 when a pivot was rejected (b then has no defined content).
-// With nrhs <= 0 only the factorization is done.
+// Factors A in place in stages of q columns and solves A*X = B: the first
+// column of b along with the factorization, the others by substitution with
+// the factor in stages of qsubstitution rows. status (out) 0, or 1 when a
+// pivot was rejected (b then has no defined content). With nrhs <= 0 only
+// the factorization is done.
 template <class T>
 void solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b, const std::int32_t& nrhs,
-              const std::int32_t& q, std::int32_t requested, std::int32_t& status) {
+              const std::int32_t& q, const std::int32_t& qsubstitution, std::int32_t requested,
+              std::int32_t& status) {
   if (nrhs <= 0) {
     decomposition(a, n, m, q, requested, status);
     return;
@@ -121,7 +130,8 @@ void solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b, const st
   status = flagstatus(info);
   const std::int32_t others = nrhs - 1;
   if (status == 0) {
-    substitutecolumns<T>(t, a, n, m, column_major<T>{b, n}.column(2), others, q, requested);
+    substitutecolumns<T>(t, a, n, m, column_major<T>{b, n}.column(2), others, qsubstitution,
+                         requested);
   }
   closeteam(t);
 }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "runtime/runtime.hpp"
@@ -21,8 +20,6 @@
 namespace {
 
 using stagewise::kernels;
-
-constexpr std::int32_t hugewidth = std::numeric_limits<std::int32_t>::max();
 
 // The public entries of each element kind.
 template <class T>
@@ -164,7 +161,7 @@ int inuse() {
 // Block widths around M: 1, below M, M, M+1, past N, and one whose cursors
 // pass 2^31.
 std::vector<std::int32_t> widths(std::int32_t n, std::int32_t m) {
-  std::vector<std::int32_t> q = {1, std::max(m, 1), m + 1, n, hugewidth};
+  std::vector<std::int32_t> q = {1, std::max(m, 1), m + 1, n, stagewise::onestage};
   if (m > 2) q.push_back(m / 2);
   return q;
 }
@@ -295,7 +292,7 @@ TYPED_TEST(Stagewise, EntriesIndependentOfTaskCount) {
       EXPECT_EQ(status, 0);
       stagewise::substitution(factor.data(), n, m, x.data(), nrhs, q, tasks);
       status = 7;
-      stagewise::solution(band.data(), n, m, z.data(), nrhs, q, tasks, status);
+      stagewise::solution(band.data(), n, m, z.data(), nrhs, q, q, tasks, status);
       EXPECT_EQ(status, 0);
       if (tasks == taskcounts[0]) {
         firstfactor = factor, firstx = x, firstz = z;
@@ -365,7 +362,7 @@ TYPED_TEST(Stagewise, RejectedPivotStopsAfterItsStage) {
     EXPECT_EQ(status, 1);
     status = 0;
     band = s.band;
-    stagewise::solution(band.data(), n, m, b.data(), nrhs, q, 5, status);
+    stagewise::solution(band.data(), n, m, b.data(), nrhs, q, q, 5, status);
     EXPECT_EQ(status, 1);
     status = 0;
     band = s.band;
