@@ -63,6 +63,14 @@ inline std::int32_t flagstatus(const std::int32_t* info) {
   return info[0] != 0 || info[1] != 0 ? 1 : 0;
 }
 
+// The participants worth starting: with q > M no stage has a second piece,
+// so further tasks would only meet at the barriers. The results do not
+// depend on the number of participants.
+inline std::int32_t participants(const std::int32_t& q, const std::int32_t& m,
+                                 std::int32_t requested) {
+  return q > m ? 1 : requested;
+}
+
 // Factors A = L*L^T in place: status (out) 0, or 1 when a pivot was
 // rejected. N <= 0 is an empty matrix.
 template <class T>
@@ -74,8 +82,8 @@ void decomposition(T* a, const std::int32_t& n, const std::int32_t& m, const std
   openteam(t);
   std::int64_t kstage = 1, knext = 1;
   std::int32_t info[2] = {0, 0};
-  runteam(t, requested, kernels<T>::decompose, a, n, m, q, t.lockid, t.eventids, t.ntasks,
-          kstage, knext, entrytolerance<T>, info);
+  runteam(t, participants(q, m, requested), kernels<T>::decompose, a, n, m, q, t.lockid,
+          t.eventids, t.ntasks, kstage, knext, entrytolerance<T>, info);
   closeteam(t);
   status = flagstatus(info);
 }
@@ -90,8 +98,8 @@ void substitutecolumns(team& t, const T* a, const std::int32_t& n, const std::in
   for (std::int32_t h = 1; h <= nrhs; ++h) {
     T* column = rhs.column(h);
     std::int64_t kstage = 1, knext = 1, jstage = n, jnext = n;
-    runteam(t, requested, kernels<T>::substitute, a, n, m, column, q, t.lockid, t.eventids,
-            t.ntasks, kstage, knext, jstage, jnext);
+    runteam(t, participants(q, m, requested), kernels<T>::substitute, a, n, m, column, q,
+            t.lockid, t.eventids, t.ntasks, kstage, knext, jstage, jnext);
   }
 }
 
@@ -125,8 +133,8 @@ void solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b, const st
   openteam(t);
   std::int64_t kstage = 1, knext = 1, jstage = n, jnext = n;
   std::int32_t info[2] = {0, 0};
-  runteam(t, requested, kernels<T>::solution, a, n, m, b, q, t.lockid, t.eventids, t.ntasks,
-          kstage, knext, jstage, jnext, entrytolerance<T>, info);
+  runteam(t, participants(q, m, requested), kernels<T>::solution, a, n, m, b, q, t.lockid,
+          t.eventids, t.ntasks, kstage, knext, jstage, jnext, entrytolerance<T>, info);
   status = flagstatus(info);
   const std::int32_t others = nrhs - 1;
   if (status == 0) {
