@@ -176,6 +176,14 @@ inline void storelanes(const lanes<T, W>& x, T* p, std::int64_t count) {
   scatterlanes(x, p, 1, count);
 }
 
+// Asks the processor to fetch p[0..count-1] into the cache ahead of use.
+template <class T>
+inline void prefetchrange(const T* p, std::int64_t count) {
+  const char* const begin = reinterpret_cast<const char*>(p);
+  const char* const end = reinterpret_cast<const char*>(p + count);
+  for (const char* line = begin; line < end; line += 64) __builtin_prefetch(line);
+}
+
 // Lane k.
 template <class T, int W>
 inline T lane(const lanes<T, W>& x, std::int64_t k) {
@@ -186,50 +194,165 @@ inline T lane(const lanes<T, W>& x, std::int64_t k) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Arithmetic, and tiny numbers in single precision
+// ---------------------------------------------------------------------------
+//
+// A single precision operation with a subnormal operand or result costs the
+// processor a microcode assist, a hundred times a normal operation, whatever
+// the number of lanes. The couplings between distant blocks decay through
+// that range. The same operation done in double precision on the same
+// operands and rounded to float gives the same bits (double carries more
+// than twice float's precision plus two bits, so rounding twice is exact, and
+// float's subnormals are normal doubles), and the conversions take no
+// assists. The lane operations below therefore take a flag `tiny`: when it
+// is set, each float operation goes through double; the double kinds ignore
+// it. The kernels set it for lanes that tinylanes() finds near the subnormal
+// range; either way the result is the same.
+
+// Lanes that hold a nonzero number below 2^-60 in single precision, whose
+// products may fall into or below the subnormal range. Always false for
+// the double kinds.
+template <class T, int W>
+inline bool tinylanes(const lanes<T, W>& x) {
+  if constexpr (std::is_same_v<real_t<T>, float>) {
+    auto tiny = [](const typename realvector<float, W>::type& v) {
+      const auto size = v < 0 ? -v : v;
+      const auto below = (size < 0x1p-60f) & (size > 0.0f);
+      for (int k = 0; k < W; ++k) {
+        if (below[k] != 0) return true;
+      }
+      return false;
+    };
+    if constexpr (is_complex_v<T>) {
+      return tiny(x.re) || tiny(x.im);
+    } else {
+      return tiny(x.v);
+    }
+  } else {
+    return false;
+  }
+}
+
+// a <- a op b for a vector of reals a and a vector or a scalar b (which
+// stands in every lane), rounded once to the reals' type; through double
+// when `tiny` and that type is float. (The helpers work in place: GCC warns
+// about functions that return vectors wider than the target's registers.)
+enum class operation { add, subtract, multiply, divide };
+
+template <operation op, class V, class B>
+inline void apply(V& a, const B& b) {
+  if constexpr (op == operation::add) {
+    a = a + b;
+  } else if constexpr (op == operation::subtract) {
+    a = a - b;
+  } else if constexpr (op == operation::multiply) {
+    a = a * b;
+  } else {
+    a = a / b;
+  }
+}
+
+template <operation op, class V, class B>
+inline void rounded(V& a, const B& b, bool tiny) {
+  using R = std::remove_cvref_t<decltype(a[0])>;
+  if constexpr (std::is_same_v<R, float>) {
+    if (tiny) {
+      constexpr int size = sizeof(V) / sizeof(float);
+      typedef double D __attribute__((vector_size(size * sizeof(double))));
+      D wide = __builtin_convertvector(a, D);
+      if constexpr (std::is_same_v<B, V>) {
+        apply<op>(wide, __builtin_convertvector(b, D));
+      } else {
+        apply<op>(wide, double{b});
+      }
+      a = __builtin_convertvector(wide, V);
+      return;
+    }
+  }
+  apply<op>(a, b);
+}
+
+// p <- y*s, the product of lanes y and a complex s without conjugation, by
+// parts: p.re = y.re*s.re - y.im*s.im, p.im = y.re*s.im + y.im*s.re.
+template <class T, int W>
+inline void complexproduct(lanes<T, W>& p, const lanes<T, W>& y, const T& s, bool tiny) {
+  auto re = y.re, im = y.re, other = y.im;
+  rounded<operation::multiply>(re, s.real(), tiny);
+  rounded<operation::multiply>(other, s.imag(), tiny);
+  rounded<operation::subtract>(re, other, tiny);
+  rounded<operation::multiply>(im, s.imag(), tiny);
+  other = y.im;
+  rounded<operation::multiply>(other, s.real(), tiny);
+  rounded<operation::add>(im, other, tiny);
+  p.re = re;
+  p.im = im;
+}
+
 // x <- x - y*s lane by lane: mulsub(x(k), y(k), s).
 template <class T, int W>
-inline void subtractproduct(lanes<T, W>& x, const lanes<T, W>& y, const T& s) {
+inline void subtractproduct(lanes<T, W>& x, const lanes<T, W>& y, const T& s, bool tiny = false) {
   if constexpr (is_complex_v<T>) {
-    const real_t<T> sr = s.real(), si = s.imag();
-    x.re = x.re - (y.re * sr - y.im * si);
-    x.im = x.im - (y.re * si + y.im * sr);
+    lanes<T, W> p;
+    complexproduct(p, y, s, tiny);
+    rounded<operation::subtract>(x.re, p.re, tiny);
+    rounded<operation::subtract>(x.im, p.im, tiny);
   } else {
-    x.v = x.v - y.v * s;
+    auto p = y.v;
+    rounded<operation::multiply>(p, s, tiny);
+    rounded<operation::subtract>(x.v, p, tiny);
   }
 }
 
 // x <- x + y*s lane by lane: x(k) + mul(y(k), s).
 template <class T, int W>
-inline void addproduct(lanes<T, W>& x, const lanes<T, W>& y, const T& s) {
+inline void addproduct(lanes<T, W>& x, const lanes<T, W>& y, const T& s, bool tiny = false) {
   if constexpr (is_complex_v<T>) {
-    const real_t<T> sr = s.real(), si = s.imag();
-    x.re = x.re + (y.re * sr - y.im * si);
-    x.im = x.im + (y.re * si + y.im * sr);
+    lanes<T, W> p;
+    complexproduct(p, y, s, tiny);
+    rounded<operation::add>(x.re, p.re, tiny);
+    rounded<operation::add>(x.im, p.im, tiny);
   } else {
-    x.v = x.v + y.v * s;
+    auto p = y.v;
+    rounded<operation::multiply>(p, s, tiny);
+    rounded<operation::add>(x.v, p, tiny);
   }
 }
 
 // x <- x / s lane by lane: div(x(k), s), Smith's method for the complex
-// kinds with the branch taken once for the common divisor.
+// kinds with the branch taken once for the common divisor:
+//   |s.re| >= |s.im|: ratio = s.im/s.re, d = s.re + s.im*ratio,
+//                     x <- ((x.re + x.im*ratio)/d, (x.im - x.re*ratio)/d);
+//   otherwise:        ratio = s.re/s.im, d = s.re*ratio + s.im,
+//                     x <- ((x.re*ratio + x.im)/d, (x.im*ratio - x.re)/d).
 template <class T, int W>
-inline void dividelanes(lanes<T, W>& x, const T& s) {
+inline void dividelanes(lanes<T, W>& x, const T& s, bool tiny = false) {
+  using R = real_t<T>;
   if constexpr (is_complex_v<T>) {
-    using R = real_t<T>;
-    const auto re = x.re, im = x.im;
-    if (std::abs(s.real()) >= std::abs(s.imag())) {
-      const R ratio = s.imag() / s.real();
-      const R denominator = s.real() + roundedproduct(s.imag(), ratio);
-      x.re = (re + im * ratio) / denominator;
-      x.im = (im - re * ratio) / denominator;
+    const bool realbigger = std::abs(s.real()) >= std::abs(s.imag());
+    const R ratio = realbigger ? s.imag() / s.real() : s.real() / s.imag();
+    const R denominator = realbigger ? s.real() + roundedproduct(s.imag(), ratio)
+                                     : roundedproduct(s.real(), ratio) + s.imag();
+    auto re = x.re, im = x.im;
+    if (realbigger) {
+      auto term = x.im;
+      rounded<operation::multiply>(term, ratio, tiny);
+      rounded<operation::add>(re, term, tiny);
+      term = x.re;
+      rounded<operation::multiply>(term, ratio, tiny);
+      rounded<operation::subtract>(im, term, tiny);
     } else {
-      const R ratio = s.real() / s.imag();
-      const R denominator = roundedproduct(s.real(), ratio) + s.imag();
-      x.re = (re * ratio + im) / denominator;
-      x.im = (im * ratio - re) / denominator;
+      rounded<operation::multiply>(re, ratio, tiny);
+      rounded<operation::add>(re, x.im, tiny);
+      rounded<operation::multiply>(im, ratio, tiny);
+      rounded<operation::subtract>(im, x.re, tiny);
     }
+    rounded<operation::divide>(re, denominator, tiny);
+    rounded<operation::divide>(im, denominator, tiny);
+    x.re = re;
+    x.im = im;
   } else {
-    x.v = x.v / s;
+    rounded<operation::divide>(x.v, s, tiny);
   }
 }
 

@@ -77,16 +77,15 @@ struct sweepdata {
 };
 
 // The coupling steps run on sets of W lanes, W = 4, 8 or 16, the narrowest
-// that holds M, and at most 64 bytes of reals, one vector register of
-// AVX-512 (16 floats or 8 doubles; a complex set takes two, its real and
-// imaginary parts). Two of them keep M+1 sets of lanes on the stack:
+// that holds M, and at most one vector register of AVX-512: 16 floats,
+// 8 doubles, 8 complex numbers (two registers, the real and imaginary
+// parts). W sums run side by side in them, so that each sum's chain of
+// additions does not wait for the one before. Two of the steps keep M+1
+// sets of lanes on the stack:
 // for M > maxlaneband they take the plain loops instead, which follow the
 // algorithm's loop order literally.
 constexpr std::int64_t maxlaneband = 128;
 
-// Independent sums that the lane paths run side by side, so that each sum's
-// chain of additions does not wait for the one before.
-constexpr std::int64_t sumtile = 8;
 
 // target(k) <- target(k) - source(k)*factor, k = 0..count-1, for two ranges
 // that never overlap: the update step of every triangular solve here.
@@ -115,7 +114,7 @@ void subtractcolumns(T* target, std::int64_t count, const T* source, std::int64_
     loadlanes(y, target + i, rows);
     for (std::int64_t k = 0; k < terms; ++k) {
       loadlanes(x, source + k * ld + i, rows);
-      subtractproduct(y, x, factor[k * step]);
+      subtractproduct(y, x, factor[k * step], tinylanes(x));
     }
     storelanes(y, target + i, rows);
   }
@@ -182,12 +181,13 @@ void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
     std::int64_t slot = 0;  // the slot of row p
     for (std::int64_t p = f; p <= l; ++p) {
       lanes<T, W>& row = window[slot];
-      dividelanes(row, s.a(p, p));
+      dividelanes(row, s.a(p, p), tinylanes(row));
       solved.put(p - f, row);
+      const bool tiny = tinylanes(row);
       std::int64_t target = slot;
       for (std::int64_t r = p + 1; r <= std::min(p + s.m, l); ++r) {
         target = target + 1 == slots ? 0 : target + 1;
-        subtractproduct(window[target], row, s.a(r, p));
+        subtractproduct(window[target], row, s.a(r, p), tiny);
       }
       if (p + slots <= l) loadrow(p + slots, c0, row);  // row p's slot is free now
       slot = slot + 1 == slots ? 0 : slot + 1;
@@ -329,30 +329,40 @@ bool firstinteriorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 //   sigma(c, c') = sum over r of coupling(r, c')*coupling(r, c), c <= c',
 // each sum formed from zero in increasing r, and the last M rows of b the
 // matching terms. The W sums c' = c0+1..c0+W of one column c share a set of
-// lanes (the lanes c' < c are formed and not used), and up to sumtile
-// columns c run over the rows together, read W rows at a time.
+// lanes (the lanes c' < c are formed and not used), and W columns c run
+// over the rows together, read W rows at a time.
 template <class T, int W>
 void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
-                          std::int64_t slast) {
+                     std::int64_t slast) {
   const std::int64_t corner = l - s.m;  // coupling column c stands for column corner + c
   const std::int64_t rows = slast - sfirst + 1;
   for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {
     const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
-    for (std::int64_t ct = 0; ct < c0 + width; ct += sumtile) {
-      const std::int64_t tile = std::min(sumtile, c0 + width - ct);
-      lanes<T, W> sigma[sumtile] = {};
+    for (std::int64_t ct = 0; ct <= c0; ct += W) {  // the sums of columns c = ct+1..ct+W
+      lanes<T, W> sigma[W] = {};
       rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
-      for (std::int64_t r = sfirst; r <= slast; ++r) {
-        const lanes<T, W>& row = x.row(r - sfirst);
-        for (std::int64_t i = 0; i < tile; ++i) {
-          addproduct(sigma[i], row, s.coupling(r, ct + i + 1));
+      if (ct == c0) {  // the factors coupling(r, c) are lanes of the row (zero beyond M)
+        for (std::int64_t r = sfirst; r <= slast; ++r) {
+          const lanes<T, W>& row = x.row(r - sfirst);
+          const bool tiny = tinylanes(row);
+#pragma GCC unroll 16
+          for (int i = 0; i < W; ++i) addproduct(sigma[i], row, lane(row, i), tiny);
+        }
+      } else {  // a full group of columns of an earlier chunk
+        for (std::int64_t r = sfirst; r <= slast; ++r) {
+          const lanes<T, W>& row = x.row(r - sfirst);
+          const bool tiny = tinylanes(row);
+#pragma GCC unroll 16
+          for (int i = 0; i < W; ++i) addproduct(sigma[i], row, s.coupling(r, ct + i + 1), tiny);
         }
       }
-      for (std::int64_t i = 0; i < tile; ++i) {
+      for (std::int64_t i = 0; i < std::min<std::int64_t>(W, s.m - ct); ++i) {
         const std::int64_t c = ct + i + 1;
+        T sums[W];
+        storelanes(sigma[i], sums, W);
         for (std::int64_t k = std::max<std::int64_t>(c - c0 - 1, 0); k < width; ++k) {
           T& target = s.a(corner + c0 + k + 1, corner + c);
-          target = target - lane(sigma[i], k);
+          target = target - sums[k];
         }
       }
     }
@@ -363,7 +373,10 @@ void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
       lanes<T, W> y;
       loadlanes(y, &s.b(corner + c0 + 1, h), width);
       rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
-      for (std::int64_t r = sfirst; r <= slast; ++r) subtractproduct(y, x.row(r - sfirst), s.b(r, h));
+      for (std::int64_t r = sfirst; r <= slast; ++r) {
+        const lanes<T, W>& row = x.row(r - sfirst);
+        subtractproduct(y, row, s.b(r, h), tinylanes(row));
+      }
       storelanes(y, &s.b(corner + c0 + 1, h), width);
     }
   }
@@ -424,8 +437,8 @@ void fill(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
 
 // The same fill with W rows at a time in lanes: their factor entries are
 // kept in lanes (column k in old[k-1]), the rows start from zero and take
-// the terms k = 1..M in order; the band buffer ends as the row-by-row fill
-// leaves it, holding the factor entries of row g.
+// the terms k = 1..M in order, W columns side by side; the band buffer ends
+// as the row-by-row fill leaves it, holding the factor entries of row g.
 template <class T, int W>
 void filllanes(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
                std::int64_t t) {
@@ -434,15 +447,19 @@ void filllanes(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64
   for (std::int64_t r0 = f; r0 <= g; r0 += W) {
     const std::int64_t rows = std::min<std::int64_t>(W, g - r0 + 1);
     for (std::int64_t k = 1; k <= s.m; ++k) loadlanes(old[k - 1], &s.coupling(r0, k), rows);
-    for (std::int64_t c0 = 0; c0 < s.m; c0 += sumtile) {  // columns c0+1.. together
-      const std::int64_t tile = std::min(sumtile, s.m - c0);
-      lanes<T, W> x[sumtile] = {};
+    for (std::int64_t c0 = 0; c0 < s.m; c0 += W) {  // columns c0+1..c0+W
+      const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
+      lanes<T, W> x[W] = {};
+      // The factors coupling(before+k, c) are the neighbour's rows, read as
+      // lanes (zero beyond M).
+      rowreader<T, W> neighbour(&s.coupling(before + 1, c0 + 1), s.n, width, s.m);
       for (std::int64_t k = 1; k <= s.m; ++k) {
-        for (std::int64_t i = 0; i < tile; ++i) {
-          subtractproduct(x[i], old[k - 1], s.coupling(before + k, c0 + i + 1));
-        }
+        const lanes<T, W>& factors = neighbour.row(k - 1);
+        const bool tiny = tinylanes(factors) || tinylanes(old[k - 1]);
+#pragma GCC unroll 16
+        for (int i = 0; i < W; ++i) subtractproduct(x[i], old[k - 1], lane(factors, i), tiny);
       }
-      for (std::int64_t i = 0; i < tile; ++i) storelanes(x[i], &s.coupling(r0, c0 + i + 1), rows);
+      for (std::int64_t i = 0; i < width; ++i) storelanes(x[i], &s.coupling(r0, c0 + i + 1), rows);
     }
     if (r0 + rows - 1 == g) {
       for (std::int64_t k = 1; k <= s.m; ++k) s.a(f + k - 1, f - 1) = lane(old[k - 1], rows - 1);
@@ -532,6 +549,25 @@ void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 // The sweep
 // ---------------------------------------------------------------------------
 
+// Asks for the data of the block that follows in the pass (first column f,
+// `distance` from its neighbours) while this block is worked on: the
+// blocks of a pass lie a stride apart, too far for the processor to guess,
+// and a block's rows of each coupling column are only a few cache lines.
+// Only addresses inside the arrays are named.
+template <class T>
+void prefetchblock(const sweepdata<T>& s, std::int64_t f, std::int64_t distance, pass current) {
+  if (f > s.n) return;
+  const std::int64_t l = std::min(f + s.q - 1, s.n);
+  prefetchrange(&s.a(f, f), (l - f) * s.m + (l - f + 1));  // band columns f..l
+  for (std::int64_t h = 1; h <= s.nrhs; ++h) prefetchrange(&s.b(f, h), l - f + 1);
+  // The coupling rows the pass reads: the block's own, or a separator's
+  // right neighbour's.
+  const std::int64_t rows = current == pass::separator ? f + distance : f;
+  if (s.m == 0 || rows > s.n) return;
+  const std::int64_t last = std::min(rows + s.q - 1, s.n);
+  for (std::int64_t c = 1; c <= s.m; ++c) prefetchrange(&s.coupling(rows, c), last - rows + 1);
+}
+
 // Takes the next block of the pass under the lock: f <- the counter, which
 // advances by stride. False, with the lock released, once f passes N.
 inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const std::int64_t& stride,
@@ -561,6 +597,7 @@ void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* 
     std::int64_t f = 0;
     while (going && takeblock(lockid, counter, stride, s.n, f)) {
       const std::int64_t l = std::min(f + s.q - 1, s.n);
+      prefetchblock(s, f + stride, distance, current);
       switch (current) {
         case pass::firstinterior:
           going = firstinteriorblock<T, W>(s, f, l, tolerance, info, phase);
@@ -601,7 +638,7 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                   std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
                   std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
   const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
-  constexpr int widest = std::min<int>(16, 64 / sizeof(real_t<T>));
+  constexpr int widest = is_complex_v<T> ? 8 : 64 / sizeof(T);
   if (s.m <= 4) {
     sweepwith<T, 4>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
                     backblock, tolerance, info);
