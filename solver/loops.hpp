@@ -19,6 +19,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <complex>
 #include <cstdint>
 #include <cstring>
@@ -176,14 +177,6 @@ inline void storelanes(const lanes<T, W>& x, T* p, std::int64_t count) {
   scatterlanes(x, p, 1, count);
 }
 
-// Asks the processor to fetch p[0..count-1] into the cache ahead of use.
-template <class T>
-inline void prefetchrange(const T* p, std::int64_t count) {
-  const char* const begin = reinterpret_cast<const char*>(p);
-  const char* const end = reinterpret_cast<const char*>(p + count);
-  for (const char* line = begin; line < end; line += 64) __builtin_prefetch(line);
-}
-
 // Lane k.
 template <class T, int W>
 inline T lane(const lanes<T, W>& x, std::int64_t k) {
@@ -213,21 +206,47 @@ inline T lane(const lanes<T, W>& x, std::int64_t k) {
 // Lanes that hold a nonzero number below 2^-60 in single precision, whose
 // products may fall into or below the subnormal range. Always false for
 // the double kinds.
+template <int W>
+inline bool tinyfloats(const typename realvector<float, W>::type& v) {
+  constexpr float threshold = 0x1p-60f;
+#ifdef CSP_MASKED_LANES
+  // 0 < |v| < threshold, as one unsigned compare of the bits less one, into
+  // a mask register.
+  constexpr std::uint32_t limit = std::bit_cast<std::uint32_t>(threshold) - 1;
+  if constexpr (W == 16) {
+    __m512i bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = _mm512_sub_epi32(_mm512_and_si512(bits, _mm512_set1_epi32(0x7fffffff)),
+                            _mm512_set1_epi32(1));
+    return _mm512_cmplt_epu32_mask(bits, _mm512_set1_epi32(limit)) != 0;
+  } else if constexpr (W == 8) {
+    __m256i bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = _mm256_sub_epi32(_mm256_and_si256(bits, _mm256_set1_epi32(0x7fffffff)),
+                            _mm256_set1_epi32(1));
+    return _mm256_cmplt_epu32_mask(bits, _mm256_set1_epi32(limit)) != 0;
+  } else if constexpr (W == 4) {
+    __m128i bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = _mm_sub_epi32(_mm_and_si128(bits, _mm_set1_epi32(0x7fffffff)), _mm_set1_epi32(1));
+    return _mm_cmplt_epu32_mask(bits, _mm_set1_epi32(limit)) != 0;
+  }
+#endif
+  const auto size = v < 0 ? -v : v;
+  const auto below = (size < threshold) & (size > 0.0f);
+  for (int k = 0; k < W; ++k) {
+    if (below[k] != 0) return true;
+  }
+  return false;
+}
+
 template <class T, int W>
 inline bool tinylanes(const lanes<T, W>& x) {
   if constexpr (std::is_same_v<real_t<T>, float>) {
-    auto tiny = [](const typename realvector<float, W>::type& v) {
-      const auto size = v < 0 ? -v : v;
-      const auto below = (size < 0x1p-60f) & (size > 0.0f);
-      for (int k = 0; k < W; ++k) {
-        if (below[k] != 0) return true;
-      }
-      return false;
-    };
     if constexpr (is_complex_v<T>) {
-      return tiny(x.re) || tiny(x.im);
+      return tinyfloats<W>(x.re) || tinyfloats<W>(x.im);
     } else {
-      return tiny(x.v);
+      return tinyfloats<W>(x.v);
     }
   } else {
     return false;

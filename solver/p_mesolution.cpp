@@ -549,25 +549,6 @@ void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 // The sweep
 // ---------------------------------------------------------------------------
 
-// Asks for the data of the block that follows in the pass (first column f,
-// `distance` from its neighbours) while this block is worked on: the
-// blocks of a pass lie a stride apart, too far for the processor to guess,
-// and a block's rows of each coupling column are only a few cache lines.
-// Only addresses inside the arrays are named.
-template <class T>
-void prefetchblock(const sweepdata<T>& s, std::int64_t f, std::int64_t distance, pass current) {
-  if (f > s.n) return;
-  const std::int64_t l = std::min(f + s.q - 1, s.n);
-  prefetchrange(&s.a(f, f), (l - f) * s.m + (l - f + 1));  // band columns f..l
-  for (std::int64_t h = 1; h <= s.nrhs; ++h) prefetchrange(&s.b(f, h), l - f + 1);
-  // The coupling rows the pass reads: the block's own, or a separator's
-  // right neighbour's.
-  const std::int64_t rows = current == pass::separator ? f + distance : f;
-  if (s.m == 0 || rows > s.n) return;
-  const std::int64_t last = std::min(rows + s.q - 1, s.n);
-  for (std::int64_t c = 1; c <= s.m; ++c) prefetchrange(&s.coupling(rows, c), last - rows + 1);
-}
-
 // Takes the next block of the pass under the lock: f <- the counter, which
 // advances by stride. False, with the lock released, once f passes N.
 inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const std::int64_t& stride,
@@ -597,7 +578,6 @@ void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* 
     std::int64_t f = 0;
     while (going && takeblock(lockid, counter, stride, s.n, f)) {
       const std::int64_t l = std::min(f + s.q - 1, s.n);
-      prefetchblock(s, f + stride, distance, current);
       switch (current) {
         case pass::firstinterior:
           going = firstinteriorblock<T, W>(s, f, l, tolerance, info, phase);
