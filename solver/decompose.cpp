@@ -15,6 +15,7 @@
 #include "solver/band.hpp"
 #include "solver/csp.hpp"
 #include "solver/element.hpp"
+#include "solver/loops.hpp"
 
 namespace kernel {
 namespace {
@@ -80,6 +81,54 @@ inline void scalecolumn(T* __restrict target, const T diagonal, const std::int64
   for (std::int64_t k = 0; k < count; ++k) target[k] = div(target[k], diagonal);
 }
 
+// The same factorization with the M entries below the diagonal of a column
+// in one set of W >= M lanes (rows i+1..i+M in lanes 0..M-1): for each
+// earlier column p the terms of all rows it reaches are one lane operation,
+// masked to those rows, and the diagonal takes its term alongside. Each
+// element keeps its operations and their order. The column just finished
+// is taken from registers rather than read back from the band: it lies on
+// the chain from one column to the next, and a load of what was just stored
+// would wait for the store.
+template <class T, int W>
+void decomposelanes(const band_matrix<T>& band, const std::int64_t f, const std::int64_t l,
+                    const real_t<T>& tolerance, std::int32_t* info, const std::int32_t& flagindex) {
+  lanes<T, W> previous;  // column i-1 below its diagonal
+  clearlanes(previous);
+  for (std::int64_t i = f; i <= l; ++i) {
+    T* const coli = band.column(i);  // element (r, i) at coli[r - i]
+    const std::int64_t below = std::min(i + band.m, l) - i;  // rows i+1..i+below
+    T d = coli[0];
+    lanes<T, W> x, source;
+    loadlanes(x, coli + 1, below);
+    for (std::int64_t p = std::max(f, i - band.m); p <= i - 2; ++p) {
+      const T* const colp = band.column(p);
+      const T factor = colp[i - p];  // a(i, p)
+      d = mulsub(d, factor, factor);
+      const std::int64_t reach = std::min(p + band.m, l) - i;  // rows i+1..i+reach
+      if (reach > 0) {
+        loadlanes(source, colp + (i + 1 - p), reach);
+        subtractproductfirst(x, source, factor, reach);
+      }
+    }
+    if (i > f && band.m > 0) {  // p = i-1: a(i, i-1) is lane 0 of the column before
+      const T factor = lane(previous, 0);
+      d = mulsub(d, factor, factor);
+      droplane(source, previous);
+      subtractproductfirst(x, source, factor, std::min(i - 1 + band.m, l) - i);
+    }
+    coli[0] = d;
+    if (pivotrejected(tolerance, d)) {
+      storelanes(x, coli + 1, below);
+      info[flagindex - 1] = 1;  // info(flagindex)
+      return;
+    }
+    coli[0] = principalsqrt(d);
+    dividelanes(x, coli[0]);
+    storelanes(x, coli + 1, below);
+    previous = x;
+  }
+}
+
 // For each column i of the block: every element (r, i), i <= r <= min(i+M, l),
 // receives a(r, i) - a(r, p)*a(i, p) for p = max(f, i-M)..i-1 in increasing
 // order (the rows the column p reaches); then the pivot test on the updated
@@ -92,6 +141,12 @@ void decompose(T* a, const std::int32_t& m, const std::int32_t& first, const std
   const band_matrix<T> band{a, m};
   // Row and column bounds in 64 bits: i + M may pass 2^31 - 1.
   const std::int64_t f = first, l = last;
+  constexpr std::int64_t widest = is_complex_v<T> ? 8 : 64 / sizeof(T);
+  if (band.m <= 4) return decomposelanes<T, 4>(band, f, l, tolerance, info, flagindex);
+  if (band.m <= 8) return decomposelanes<T, 8>(band, f, l, tolerance, info, flagindex);
+  if constexpr (widest == 16) {
+    if (band.m <= 16) return decomposelanes<T, 16>(band, f, l, tolerance, info, flagindex);
+  }
   for (std::int64_t i = f; i <= l; ++i) {
     const std::int64_t p0 = std::max(f, i - band.m);  // first column that reaches column i
     const std::int64_t lastrow = std::min(i + band.m, l);

@@ -375,6 +375,112 @@ inline void dividelanes(lanes<T, W>& x, const T& s, bool tiny = false) {
   }
 }
 
+// x <- x - y*s in lanes k < count only (mulsub(x(k), y(k), s)); the other
+// lanes keep their values.
+template <class T, int W>
+inline void subtractproductfirst(lanes<T, W>& x, const lanes<T, W>& y, const T& s,
+                                 std::int64_t count) {
+  lanes<T, W> updated = x;
+  subtractproduct(updated, y, s);
+  using R = real_t<T>;
+  using I = std::conditional_t<sizeof(R) == 4, std::int32_t, std::int64_t>;
+  typedef I mask __attribute__((vector_size(W * sizeof(R))));
+  mask lane{};
+  for (int k = 0; k < W; ++k) lane[k] = k;
+  const mask first = lane < static_cast<I>(count);
+  if constexpr (is_complex_v<T>) {
+    x.re = first ? updated.re : x.re;
+    x.im = first ? updated.im : x.im;
+  } else {
+    x.v = first ? updated.v : x.v;
+  }
+}
+
+// out lane k <- x lane k+1, the last lane zero: a column's entries from one
+// row further down.
+template <class V, int... K>
+inline void nextlanes(V& out, const V& v, std::integer_sequence<int, K...>) {
+  out = __builtin_shufflevector(v, V{}, (K + 1)...);
+}
+template <class T, int W>
+inline void droplane(lanes<T, W>& out, const lanes<T, W>& x) {
+  if constexpr (is_complex_v<T>) {
+    nextlanes(out.re, x.re, std::make_integer_sequence<int, W>());
+    nextlanes(out.im, x.im, std::make_integer_sequence<int, W>());
+  } else {
+    nextlanes(out.v, x.v, std::make_integer_sequence<int, W>());
+  }
+}
+
+// v <- `value` in every lane (exactly: no arithmetic on it).
+template <class V, class R>
+inline void splat(V& v, const R value) {
+  for (std::size_t k = 0; k < sizeof(V) / sizeof(R); ++k) v[k] = value;
+}
+
+// out <- x*y lane by lane: mul(x(k), y(k)).
+template <class T, int W>
+inline void multiplylanes(lanes<T, W>& out, const lanes<T, W>& x, const lanes<T, W>& y) {
+  if constexpr (is_complex_v<T>) {
+    auto re = x.re, im = x.re, other = x.im;
+    rounded<operation::multiply>(re, y.re, false);
+    rounded<operation::multiply>(other, y.im, false);
+    rounded<operation::subtract>(re, other, false);
+    rounded<operation::multiply>(im, y.im, false);
+    other = x.im;
+    rounded<operation::multiply>(other, y.re, false);
+    rounded<operation::add>(im, other, false);
+    out.re = re;
+    out.im = im;
+  } else {
+    out.v = x.v * y.v;
+  }
+}
+
+// Lane k <- value (0 <= k < W).
+template <class T, int W>
+inline void setlane(lanes<T, W>& x, std::int64_t k, const T& value) {
+  using R = real_t<T>;
+  using I = std::conditional_t<sizeof(R) == 4, std::int32_t, std::int64_t>;
+  typedef I mask __attribute__((vector_size(W * sizeof(R))));
+  typedef R vector __attribute__((vector_size(W * sizeof(R))));
+  mask lane{};
+  for (int j = 0; j < W; ++j) lane[j] = j;
+  const mask here = lane == static_cast<I>(k);
+  vector part;
+  if constexpr (is_complex_v<T>) {
+    splat(part, value.real());
+    x.re = here ? part : x.re;
+    splat(part, value.imag());
+    x.im = here ? part : x.im;
+  } else {
+    splat(part, value);
+    x.v = here ? part : x.v;
+  }
+}
+
+// Lane k <- lane k-1 for k >= 1, lane 0 <- value: a column's entries from
+// one row further up.
+template <class V, int... K>
+inline void previouslanes(V& x, const V& first, std::integer_sequence<int, K...>) {
+  x = __builtin_shufflevector(first, x, 0, (K + sizeof(V) / sizeof(x[0]))...);
+}
+template <class T, int W>
+inline void pushlane(lanes<T, W>& x, const T& value) {
+  using R = real_t<T>;
+  typedef R vector __attribute__((vector_size(W * sizeof(R))));
+  vector first;
+  if constexpr (is_complex_v<T>) {
+    splat(first, value.real());
+    previouslanes(x.re, first, std::make_integer_sequence<int, W - 1>());
+    splat(first, value.imag());
+    previouslanes(x.im, first, std::make_integer_sequence<int, W - 1>());
+  } else {
+    splat(first, value);
+    previouslanes(x.v, first, std::make_integer_sequence<int, W - 1>());
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Transposition
 // ---------------------------------------------------------------------------

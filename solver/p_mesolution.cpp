@@ -217,28 +217,74 @@ void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
   }
 }
 
-// b(f..l, h) <- L_BB^-1 b(f..l, h) for every right-hand side.
-template <class T>
+// b(f..l, h) <- L_BB^-1 b(f..l, h) for every right-hand side. With M <= W
+// the M rows below the current one wait in one set of lanes (row p+1+k in
+// lane k) instead of being stored and read back row after row: a row's
+// division feeds the next at once, and the terms a row gives the rows below
+// are one lane operation.
+template <class T, int W>
 void forwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
   for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    if (s.m == 0 || s.m > W) {
+      for (std::int64_t p = f; p <= l; ++p) {
+        s.b(p, h) = div(s.b(p, h), s.a(p, p));
+        const std::int64_t last = std::min(p + s.m, l);
+        if (last > p) update(&s.b(p + 1, h), &s.a(p + 1, p), s.b(p, h), last - p);
+      }
+      continue;
+    }
+    lanes<T, W> below, column;  // below: rows p.. as the loop reaches p
+    loadlanes(below, &s.b(f, h), std::min(s.m, l - f + 1));
     for (std::int64_t p = f; p <= l; ++p) {
-      s.b(p, h) = div(s.b(p, h), s.a(p, p));
-      const std::int64_t last = std::min(p + s.m, l);
-      if (last > p) update(&s.b(p + 1, h), &s.a(p + 1, p), s.b(p, h), last - p);
+      const T value = div(lane(below, 0), s.a(p, p));
+      s.b(p, h) = value;
+      droplane(below, below);
+      if (p + s.m <= l) setlane(below, s.m - 1, s.b(p + s.m, h));  // row p+M's first term
+      const std::int64_t count = std::min(s.m, l - p);  // rows p+1..p+count
+      if (count > 0) {
+        loadlanes(column, &s.a(p + 1, p), count);
+        subtractproductfirst(below, column, value, count);
+      }
     }
   }
 }
 
 // b(f..l, h) <- L_BB^-T b(f..l, h) for every right-hand side, each row's
-// terms subtracted in increasing row order before its division.
-template <class T>
+// terms subtracted in increasing row order before its division. With
+// M <= W the solved rows p+2..p+M+1 wait in one set of lanes and give their
+// products with column p in one lane operation, before row p+1 is known;
+// row p+1's term, which is, comes straight from a register.
+template <class T, int W>
 void backwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
   for (std::int64_t h = 1; h <= s.nrhs; ++h) {
+    if (s.m == 0 || s.m > W) {
+      for (std::int64_t p = l; p >= f; --p) {
+        T x = s.b(p, h);
+        const std::int64_t last = std::min(p + s.m, l);
+        for (std::int64_t r = p + 1; r <= last; ++r) x = mulsub(x, s.a(r, p), s.b(r, h));
+        s.b(p, h) = div(x, s.a(p, p));
+      }
+      continue;
+    }
+    lanes<T, W> later, column, products;  // later: rows p+2.. (zero past l)
+    clearlanes(later);
+    T next{};  // row p+1
     for (std::int64_t p = l; p >= f; --p) {
+      const std::int64_t count = std::min(s.m, l - p);  // rows p+1..p+count
       T x = s.b(p, h);
-      const std::int64_t last = std::min(p + s.m, l);
-      for (std::int64_t r = p + 1; r <= last; ++r) x = mulsub(x, s.a(r, p), s.b(r, h));
-      s.b(p, h) = div(x, s.a(p, p));
+      if (count > 0) {
+        x = mulsub(x, s.a(p + 1, p), next);
+        if (count > 1) {
+          loadlanes(column, &s.a(p + 2, p), count - 1);
+          multiplylanes(products, column, later);
+          T term[W];
+          storelanes(products, term, W);
+          for (std::int64_t k = 0; k < count - 1; ++k) x = x - term[k];
+        }
+        pushlane(later, next);
+      }
+      next = div(x, s.a(p, p));
+      s.b(p, h) = next;
     }
   }
 }
@@ -315,7 +361,7 @@ bool firstinteriorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
   if (!factorblock(s, f, l, tolerance, info, phase)) return false;
   leftcoupling<T, W>(s, f, l);
   rightfactor(s, f, l);
-  forwardsolve(s, f, l);
+  forwardsolve<T, W>(s, f, l);
   return true;
 }
 
@@ -513,7 +559,7 @@ bool interiorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::i
   const std::int64_t right = f + distance, left = f - distance;
   if (left >= firstblock) solveleft<T, W>(s, f, l);
   if (right <= s.n) solveright(s, l, right, std::min(right + s.m - 1, s.n));
-  forwardsolve(s, f, l);
+  forwardsolve<T, W>(s, f, l);
   return true;
 }
 
@@ -542,7 +588,7 @@ void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
                             last - l);
     }
   }
-  backwardsolve(s, f, l);
+  backwardsolve<T, W>(s, f, l);
 }
 
 // ---------------------------------------------------------------------------
