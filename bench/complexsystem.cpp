@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "bench/generate.hpp"
+#include "bench/product.hpp"
 #include "solver/band.hpp"
 #include "solver/element.hpp"
 
@@ -59,26 +60,6 @@ void drawsolutions(T* x, std::int64_t n, std::int64_t nrhs) {
       random_number(re);
       random_number(im);
       xs(i, r) = T(static_cast<R>(re), static_cast<R>(im));
-    }
-  }
-}
-
-// b(:, r) <- A * x(:, r) for the symmetric A whose lower half is stored, in
-// the order of the real generator: diagonal, row left of the diagonal,
-// column below it (the symmetric partners right of the diagonal).
-template <class T>
-void formrighthandsides(const T* band, T* b, const T* x, std::int64_t n, std::int64_t m,
-                        std::int64_t nrhs) {
-  const band_matrix<const T> a{band, m};
-  const column_major<const T> xs{x, n};
-  const column_major<T> bs{b, n};
-  for (std::int64_t r = 1; r <= nrhs; ++r) {
-    for (std::int64_t i = 1; i <= n; ++i) {
-      T s = mul(a(i, i), xs(i, r));
-      for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= i - 1; ++j)
-        s += mul(a(i, j), xs(j, r));
-      for (std::int64_t j = i + 1; j <= std::min(i + m, n); ++j) s += mul(a(j, i), xs(j, r));
-      bs(i, r) = s;
     }
   }
 }
