@@ -253,6 +253,43 @@ inline bool tinylanes(const lanes<T, W>& x) {
   }
 }
 
+// Whether every lane (both parts, for the complex kinds) is below 2^-75 in
+// magnitude (2^-538 in double precision): then the product of any two of
+// them is below half the least subnormal number and rounds to zero.
+template <class R, int W>
+inline bool negligiblereals(const typename realvector<R, W>::type& v) {
+  constexpr R bound = std::is_same_v<R, float> ? R(0x1p-75) : R(0x1p-538);
+#ifdef CSP_MASKED_LANES
+  if constexpr (std::is_same_v<R, float> && W == 16) {
+    __m512 x;
+    std::memcpy(&x, &v, sizeof x);
+    return _mm512_cmp_ps_mask(_mm512_abs_ps(x), _mm512_set1_ps(bound), _CMP_LT_OQ) == 0xffff;
+  } else if constexpr (std::is_same_v<R, float> && W == 8) {
+    __m256 x;
+    std::memcpy(&x, &v, sizeof x);
+    const __m256 size = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), x);
+    return _mm256_cmp_ps_mask(size, _mm256_set1_ps(bound), _CMP_LT_OQ) == 0xff;
+  } else if constexpr (std::is_same_v<R, double> && W == 8) {
+    __m512d x;
+    std::memcpy(&x, &v, sizeof x);
+    return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(bound), _CMP_LT_OQ) == 0xff;
+  }
+#endif
+  for (int k = 0; k < W; ++k) {
+    if (!(v[k] < bound && v[k] > -bound)) return false;
+  }
+  return true;
+}
+
+template <class T, int W>
+inline bool negligiblelanes(const lanes<T, W>& x) {
+  if constexpr (is_complex_v<T>) {
+    return negligiblereals<real_t<T>, W>(x.re) && negligiblereals<real_t<T>, W>(x.im);
+  } else {
+    return negligiblereals<T, W>(x.v);
+  }
+}
+
 // a <- a op b for a vector of reals a and a vector or a scalar b (which
 // stands in every lane), rounded once to the reals' type; through double
 // when `tiny` and that type is float. (The helpers work in place: GCC warns
@@ -447,7 +484,7 @@ inline void setlane(lanes<T, W>& x, std::int64_t k, const T& value) {
   mask lane{};
   for (int j = 0; j < W; ++j) lane[j] = j;
   const mask here = lane == static_cast<I>(k);
-  vector part;
+  vector part{};
   if constexpr (is_complex_v<T>) {
     splat(part, value.real());
     x.re = here ? part : x.re;
@@ -469,7 +506,7 @@ template <class T, int W>
 inline void pushlane(lanes<T, W>& x, const T& value) {
   using R = real_t<T>;
   typedef R vector __attribute__((vector_size(W * sizeof(R))));
-  vector first;
+  vector first{};
   if constexpr (is_complex_v<T>) {
     splat(first, value.real());
     previouslanes(x.re, first, std::make_integer_sequence<int, W - 1>());
@@ -531,6 +568,24 @@ inline void transposelanes(lanes<T, W> (&x)[W]) {
     transposevectors<R, W>(part);
     for (int i = 0; i < W; ++i) x[i].v = part[i];
   }
+}
+
+// x[i] <- row i of a column-major block of `rows` rows and `columns`
+// columns (element (i, c) at p[i + c*ld]), lane c for column c; rows and
+// lanes past the block zero. Each column's run is read contiguously and the
+// W x W block transposed in registers.
+template <class T, int W>
+inline void readrows(lanes<T, W> (&x)[W], const T* p, std::int64_t ld, std::int64_t columns,
+                     std::int64_t rows) {
+#pragma GCC unroll 16
+  for (int c = 0; c < W; ++c) {
+    if (c < columns) {
+      loadlanes(x[c], p + c * ld, rows);
+    } else {
+      clearlanes(x[c]);
+    }
+  }
+  transposelanes(x);
 }
 
 // Rows first.. of a column-major array (element (r, c) at p[r + c*ld],

@@ -386,15 +386,25 @@ void updatefromright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst,
     const std::int64_t width = std::min<std::int64_t>(W, s.m - c0);
     for (std::int64_t ct = 0; ct <= c0; ct += W) {  // the sums of columns c = ct+1..ct+W
       lanes<T, W> sigma[W] = {};
-      rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
       if (ct == c0) {  // the factors coupling(r, c) are lanes of the row (zero beyond M)
-        for (std::int64_t r = sfirst; r <= slast; ++r) {
-          const lanes<T, W>& row = x.row(r - sfirst);
-          const bool tiny = tinylanes(row);
+        for (std::int64_t r0 = sfirst; r0 <= slast; r0 += W) {
+          lanes<T, W> tile[W];
+          const std::int64_t count = std::min<std::int64_t>(W, slast - r0 + 1);
+          readrows(tile, &s.coupling(r0, c0 + 1), s.n, width, count);
 #pragma GCC unroll 16
-          for (int i = 0; i < W; ++i) addproduct(sigma[i], row, lane(row, i), tiny);
+          for (int i = 0; i < W; ++i) {
+            // A row whose products all round to zero leaves every sum as it
+            // is: a sum starts at +0 and gains terms by addition, so it is
+            // never -0, and adding a zero of either sign changes nothing
+            // else. (Rows past the block are zero.)
+            if (negligiblelanes(tile[i])) continue;
+            const bool tiny = tinylanes(tile[i]);
+#pragma GCC unroll 16
+            for (int k = 0; k < W; ++k) addproduct(sigma[k], tile[i], lane(tile[i], k), tiny);
+          }
         }
       } else {  // a full group of columns of an earlier chunk
+        rowreader<T, W> x(&s.coupling(sfirst, c0 + 1), s.n, width, rows);
         for (std::int64_t r = sfirst; r <= slast; ++r) {
           const lanes<T, W>& row = x.row(r - sfirst);
           const bool tiny = tinylanes(row);
