@@ -141,9 +141,11 @@ void decompose(T* a, const std::int32_t& m, const std::int32_t& first, const std
   const band_matrix<T> band{a, m};
   // Row and column bounds in 64 bits: i + M may pass 2^31 - 1.
   const std::int64_t f = first, l = last;
-  constexpr std::int64_t widest = is_complex_v<T> ? 8 : 64 / sizeof(T);
+  constexpr int widest = widestlanes<T>;
   if (band.m <= 4) return decomposelanes<T, 4>(band, f, l, tolerance, info, flagindex);
-  if (band.m <= 8) return decomposelanes<T, 8>(band, f, l, tolerance, info, flagindex);
+  if constexpr (widest >= 8) {
+    if (band.m <= 8) return decomposelanes<T, 8>(band, f, l, tolerance, info, flagindex);
+  }
   if constexpr (widest == 16) {
     if (band.m <= 16) return decomposelanes<T, 16>(band, f, l, tolerance, info, flagindex);
   }

@@ -33,6 +33,22 @@
 #define CSP_MASKED_LANES 1
 #endif
 
+// The widest set of lanes worth using for element kind T: one vector
+// register of the target (64 bytes with AVX-512, 32 with AVX, 16 before),
+// at least 4 and at most 16 elements; a complex set takes two registers
+// (real and imaginary parts) and is kept to 8 elements, so that W sums of
+// them and their operands still fit the register file.
+#if defined(__AVX512F__)
+inline constexpr int vectorbytes = 64;
+#elif defined(__AVX__)
+inline constexpr int vectorbytes = 32;
+#else
+inline constexpr int vectorbytes = 16;
+#endif
+template <class T>
+inline constexpr int widestlanes =
+    std::clamp<int>(vectorbytes / sizeof(real_t<T>), 4, is_complex_v<T> ? 8 : 16);
+
 // A vector of W reals of type R (GCC/Clang vector extension).
 template <class R, int W>
 struct realvector {
@@ -147,6 +163,16 @@ inline void loadlanes(lanes<T, W>& x, const T* p, std::int64_t count) {
     return;
   }
 #endif
+  if constexpr (!is_complex_v<T>) {
+    if (count >= W) {
+      std::memcpy(&x.v, p, sizeof x.v);
+    } else {
+      T part[W];
+      for (int k = 0; k < W; ++k) part[k] = k < count ? p[k] : T(0);
+      std::memcpy(&x.v, part, sizeof x.v);
+    }
+    return;
+  }
   gatherlanes(x, p, 1, 0, count);
 }
 
@@ -174,6 +200,18 @@ inline void storelanes(const lanes<T, W>& x, T* p, std::int64_t count) {
     return;
   }
 #endif
+  if constexpr (!is_complex_v<T>) {
+    if (count >= W) {
+      std::memcpy(p, &x.v, sizeof x.v);
+    } else {
+      T part[W];
+      std::memcpy(part, &x.v, sizeof x.v);
+      for (int k = 0; k < W; ++k) {
+        if (k < count) p[k] = part[k];
+      }
+    }
+    return;
+  }
   scatterlanes(x, p, 1, count);
 }
 

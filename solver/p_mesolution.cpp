@@ -77,13 +77,12 @@ struct sweepdata {
 };
 
 // The coupling steps run on sets of W lanes, W = 4, 8 or 16, the narrowest
-// that holds M, and at most one vector register of AVX-512: 16 floats,
-// 8 doubles, 8 complex numbers (two registers, the real and imaginary
-// parts). W sums run side by side in them, so that each sum's chain of
-// additions does not wait for the one before. Two of the steps keep M+1
-// sets of lanes on the stack:
-// for M > maxlaneband they take the plain loops instead, which follow the
-// algorithm's loop order literally.
+// that holds M and at most widestlanes (one vector register of the target:
+// with AVX-512 16 floats, 8 doubles, 8 complex numbers in two registers).
+// W sums run side by side in them, so that each sum's chain of additions
+// does not wait for the one before. Two of the steps keep M+1 sets of lanes
+// on the stack: for M > maxlaneband they take the plain loops instead,
+// which follow the algorithm's loop order literally.
 constexpr std::int64_t maxlaneband = 128;
 
 
@@ -674,8 +673,8 @@ void p_mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                   std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
                   std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
   const sweepdata<T> s{{a, m}, {b, n}, {coupling, n}, {savedcoupling, m}, n, m, q, nrhs};
-  constexpr int widest = is_complex_v<T> ? 8 : 64 / sizeof(T);
-  if (s.m <= 4) {
+  constexpr int widest = widestlanes<T>;
+  if (s.m <= 4 || widest == 4) {
     sweepwith<T, 4>(s, lockid, eventids, ntasks, level, distance, stride, firstblock, nextblock,
                     backblock, tolerance, info);
   } else if (s.m <= 8 || widest == 8) {
