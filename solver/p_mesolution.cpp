@@ -33,6 +33,7 @@
 
 #include "runtime/runtime.hpp"
 #include "solver/band.hpp"
+#include "solver/columnkernel.hpp"
 #include "solver/csp.hpp"
 #include "solver/element.hpp"
 #include "solver/loops.hpp"
@@ -43,28 +44,6 @@ namespace kernel {
 namespace {
 
 using sweep::pass;
-
-// The column kernel of each element kind.
-void columnkernel(float* a, const std::int32_t& m, const std::int32_t& first,
-                  const std::int32_t& last, const float& tolerance, std::int32_t* info,
-                  const std::int32_t& flagindex) {
-  decompose_csp_4(a, m, first, last, tolerance, info, flagindex);
-}
-void columnkernel(double* a, const std::int32_t& m, const std::int32_t& first,
-                  const std::int32_t& last, const double& tolerance, std::int32_t* info,
-                  const std::int32_t& flagindex) {
-  decompose_csp_8(a, m, first, last, tolerance, info, flagindex);
-}
-void columnkernel(std::complex<float>* a, const std::int32_t& m, const std::int32_t& first,
-                  const std::int32_t& last, const float& tolerance, std::int32_t* info,
-                  const std::int32_t& flagindex) {
-  decompose_csp_z4(a, m, first, last, tolerance, info, flagindex);
-}
-void columnkernel(std::complex<double>* a, const std::int32_t& m, const std::int32_t& first,
-                  const std::int32_t& last, const double& tolerance, std::int32_t* info,
-                  const std::int32_t& flagindex) {
-  decompose_csp_z8(a, m, first, last, tolerance, info, flagindex);
-}
 
 // The arrays of one solve and their sizes.
 template <class T>

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "solver/band.hpp"
+#include "solver/columnkernel.hpp"
 #include "solver/csp.hpp"
 #include "solver/element.hpp"
 #include "solver/team.hpp"
@@ -212,30 +213,6 @@ void backwardsolve(band_matrix<const T> a, T* b, std::int64_t r1, std::int64_t r
 // The phases
 // ---------------------------------------------------------------------------
 
-// The column kernel of each element kind.
-inline void columnkernel(float* a, const std::int32_t& m, const std::int32_t& first,
-                         const std::int32_t& last, const float& tolerance, std::int32_t* info,
-                         const std::int32_t& flagindex) {
-  kernel::decompose_csp_4(a, m, first, last, tolerance, info, flagindex);
-}
-inline void columnkernel(double* a, const std::int32_t& m, const std::int32_t& first,
-                         const std::int32_t& last, const double& tolerance, std::int32_t* info,
-                         const std::int32_t& flagindex) {
-  kernel::decompose_csp_8(a, m, first, last, tolerance, info, flagindex);
-}
-inline void columnkernel(std::complex<float>* a, const std::int32_t& m,
-                         const std::int32_t& first, const std::int32_t& last,
-                         const float& tolerance, std::int32_t* info,
-                         const std::int32_t& flagindex) {
-  kernel::decompose_csp_z4(a, m, first, last, tolerance, info, flagindex);
-}
-inline void columnkernel(std::complex<double>* a, const std::int32_t& m,
-                         const std::int32_t& first, const std::int32_t& last,
-                         const double& tolerance, std::int32_t* info,
-                         const std::int32_t& flagindex) {
-  kernel::decompose_csp_z8(a, m, first, last, tolerance, info, flagindex);
-}
-
 // One task's share of the factorization in stages of q columns, with the
 // forward substitution of b carried along when b is not null. In the stage
 // of block D = k..k+q-1 every piece (lead: D's rows; others: 2q rows below)
@@ -260,7 +237,7 @@ bool factorphase(T* a, const std::int32_t& n, const std::int32_t& m, T* b, const
     updatelead(l, r1, r2);
     const std::int32_t first = static_cast<std::int32_t>(r1);
     const std::int32_t last = static_cast<std::int32_t>(r2);
-    columnkernel(a, m, first, last, tolerance, info, flag);
+    kernel::columnkernel(a, m, first, last, tolerance, info, flag);
     if (b != nullptr && info[flag - 1] == 0) forwardsolve(lread, b, r1, r2);
   };
   return forwardstages(n, m, width, 2 * width, lockid, eventids, ntasks, kstage, knext, info,

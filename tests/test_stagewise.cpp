@@ -109,7 +109,7 @@ std::vector<T> columnfactor(std::vector<T> band, std::int32_t n, std::int32_t m)
   const real_t<T> tolerance = 0;
   const std::int32_t first = 1;
   std::int32_t info[2] = {0, 0};
-  stagewise::columnkernel(band.data(), m, first, n, tolerance, info, first);
+  kernel::columnkernel(band.data(), m, first, n, tolerance, info, first);
   return band;
 }
 
