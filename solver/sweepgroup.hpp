@@ -37,7 +37,7 @@ template <class T>
 inline constexpr int groupwidth = vectorbytes / sizeof(real_t<T>);
 
 // The task-private scratch of a group, on the stack of the task's thread.
-inline constexpr std::size_t groupbytes = 256 * 1024;
+inline constexpr std::size_t groupbytes = 512 * 1024;
 
 template <class T>
 struct groupscratch {
