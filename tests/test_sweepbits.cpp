@@ -322,11 +322,17 @@ struct shape {
 // and the plain loops (M > 128); full and partial lane sets; q = M + 1 and
 // wider blocks; last blocks shorter than M; two right-hand sides; and the
 // benchmark's bandwidth and block width over enough blocks for the strongly
-// dominant system to reach subnormal couplings.
+// dominant system to reach subnormal couplings. The last rows have hundreds
+// of blocks, so that every pass up to level 4 or 8 works groups of blocks
+// side by side in lanes (16 or 8 per group) and leaves partial groups and
+// irregular blocks at its ends to go one by one; the block counts are not
+// multiples of the group widths, and some orders are not multiples of q.
 constexpr shape shapes[] = {
-    {40, 1, 3, 1},      {61, 3, 7, 2},      {90, 4, 5, 1},    {150, 5, 11, 1},  {200, 8, 72, 2},
-    {97, 8, 9, 1},      {300, 13, 44, 1},   {150, 16, 17, 1}, {160, 17, 33, 2}, {130, 40, 41, 1},
-    {300, 128, 129, 1}, {280, 130, 131, 1}, {3000, 8, 72, 1}};
+    {40, 1, 3, 1},      {61, 3, 7, 2},      {90, 4, 5, 1},     {150, 5, 11, 1},
+    {200, 8, 72, 2},    {97, 8, 9, 1},      {300, 13, 44, 1},  {150, 16, 17, 1},
+    {160, 17, 33, 2},   {130, 40, 41, 1},   {300, 128, 129, 1}, {280, 130, 131, 1},
+    {3000, 8, 72, 1},   {1201, 1, 2, 1},    {1500, 3, 4, 2},   {2003, 8, 9, 1},
+    {1805, 5, 11, 1},   {2500, 16, 17, 1},  {2000, 24, 25, 3}, {4000, 32, 33, 1}};
 
 TYPED_TEST(SweepBits, KernelMatchesTranscription) {
   using T = TypeParam;
