@@ -318,9 +318,8 @@ struct shape {
   std::int32_t n, m, q, nrhs;
 };
 
-// Half bandwidths for each lane width (M <= 4, <= 8, <= 16 and up to 128)
-// and the plain loops (M > 128); full and partial lane sets; q = M + 1 and
-// wider blocks; last blocks shorter than M; two right-hand sides; and the
+// Half bandwidths for each lane width (M <= 4, <= 8, <= 16 and beyond);
+// full and partial lane sets; q = M + 1 and wider blocks; last blocks shorter than M; two right-hand sides; and the
 // benchmark's bandwidth and block width over enough blocks for the strongly
 // dominant system to reach subnormal couplings. The last rows have hundreds
 // of blocks, so that every pass up to level 4 or 8 works groups of blocks
@@ -351,6 +350,19 @@ TYPED_TEST(SweepBits, KernelMatchesTranscription) {
       }
     }
   }
+}
+
+// Beyond the widest band the lane loops hold (1024), the plain loops: one
+// full block and a short one, on one task.
+TYPED_TEST(SweepBits, PlainLoopsBeyondTheWidestLaneBand) {
+  using T = TypeParam;
+  problem<T> expected(1030, 1025, 1026, 1, 1.0);
+  transcription(expected.view());
+  problem<T> p(1030, 1025, 1026, 1, 1.0);
+  ASSERT_EQ(p.solve(1), 0);
+  EXPECT_TRUE(samebits(p.a, expected.a));
+  EXPECT_TRUE(samebits(p.b, expected.b));
+  EXPECT_TRUE(samebits(p.work, expected.work));
 }
 
 // The strongly dominant systems do reach the subnormal range in single
