@@ -1,7 +1,8 @@
 // The factor-and-solve kernel against a transcription of its passes, bit for
 // bit: the matrix, the right-hand sides and both work arrays. The kernel
-// chooses its inner loops by the half bandwidth (sets of 4, 8 or 16 lanes,
-// plain loops beyond 128), so the band widths below take every one of them;
+// chooses its inner loops by the half bandwidth (groups of blocks side by
+// side in lanes, sets of 4, 8 or 16 lanes within a block, plain loops
+// beyond 1024), so the band widths below take every one of them;
 // the strongly dominant systems let the couplings decay through the
 // subnormal range, where the single precision kinds take other paths than
 // with normal numbers.
