@@ -20,6 +20,8 @@
 
 namespace binding {
 // sysconf(selector): the platform's sysconf, its result cut to 32 bits.
+// Defined in a source of its own, so that a test program may define it
+// instead and make getcpus report a processor count of its choosing.
 std::int32_t sysconf(const std::int32_t& selector);
 }  // namespace binding
 
