@@ -1,9 +1,11 @@
 // Test support for whole solves through the public entries: the entries of
 // each element kind, the three ways a caller solves a system with them, a
 // solve's complete output for bit-for-bit comparison, threads started
-// together under a watchdog, and the runtime table entries left in use.
+// together under a watchdog, the runtime table entries left in use, and a
+// record of which thread holds which identifier of a table.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <complex>
 #include <condition_variable>
@@ -150,5 +152,28 @@ inline int tablesinuse() {
   for (const std::int32_t flag : def_lock::lockflag) count += flag != 0;
   return count;
 }
+
+// Which thread holds each identifier 1..64 of a runtime table, for tests in
+// which several threads take and give back identifiers at once: taking one
+// that another thread holds is a clash.
+struct holders {
+  std::atomic<int> holder[64] = {};  // 0: nobody; k + 1: thread k
+  std::atomic<int> clashes{0};
+  std::atomic<int> missing{0};  // creations that found no free entry
+
+  void take(std::int32_t id, int thread) {
+    if (id < 1 || id > 64) {
+      missing += 1;
+      return;
+    }
+    int nobody = 0;
+    if (!holder[id - 1].compare_exchange_strong(nobody, thread + 1)) clashes += 1;
+  }
+  // Called before the identifier is freed, so that its next holder finds it
+  // given back.
+  void giveback(std::int32_t id) {
+    if (id >= 1 && id <= 64) holder[id - 1] = 0;
+  }
+};
 
 }  // namespace solves
