@@ -19,8 +19,9 @@
 //   creation that finds its table full returns 0 at once; a solve that gets
 //   fewer tasks, or no lock or events, runs with the participants it got, or
 //   alone, and never waits for an entry to become free.
-// - The solvers' results are the same bits whichever thread and whichever
-//   task count computed them.
+// - Within a process, the solvers' results are the same bits whichever
+//   thread and whichever task count computed them (the block sizes of the
+//   factor-and-solve sweep are fixed once, by its first call on any thread).
 // - waitforalltasks, terminatealltasks, waitforandterminatealltasks and
 //   mtaskdone act on the whole process: call them only while no other thread
 //   uses the runtime.
