@@ -58,9 +58,12 @@ struct entries<std::complex<double>> {
   static constexpr auto solution = &solution_csp_z8;
 };
 
+// x and y hold the same bits (memcmp, so that NaNs compare too; an empty
+// vector may hold no array at all, which memcmp must not be given).
 template <class T>
 bool samebits(const std::vector<T>& x, const std::vector<T>& y) {
-  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0;
+  return x.size() == y.size() &&
+         (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
 }
 
 // The ways a caller solves a system: the factor-and-solve sweep, the
