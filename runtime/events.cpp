@@ -14,8 +14,15 @@
 // waiter leaves only by taking one; none exists before the chain has been
 // started, so no waiter leaves early, and whichever waiter takes a release
 // passes the next one on, so every waiter leaves exactly once.
+//
+// A waiter first watches that number for a few microseconds with the
+// event's mutex let go, and only then sleeps on the condition variable:
+// the releases of a barrier then usually reach it without a wake-up.
 
 #include <pthread.h>
+
+#include <atomic>
+#include <chrono>
 
 #include "runtime/runtime.hpp"
 #include "runtime/tables.hpp"
@@ -37,9 +44,22 @@ using def_event::events;
 using def_event::passolock;
 using def_event::pevent;
 
-// handedon[e-1]: releases of event e handed on and not yet taken; guarded by
-// the event's mutex, cleared when the event is initialised.
+// handedon[e-1]: releases of event e handed on and not yet taken; changed
+// under the event's mutex, cleared when the event is initialised, and read
+// without it by a waiter that spins (so every access is atomic).
 std::int32_t handedon[def_event::slots] = {};
+
+std::atomic_ref<std::int32_t> handed(std::int32_t ev) {
+  return std::atomic_ref<std::int32_t>(handedon[ev - 1]);
+}
+
+// How long a waiter watches for its release before it sleeps on the
+// condition variable. The passes of a parallel kernel end at barriers that
+// the last participant usually reaches within microseconds of the others;
+// a sleeping waiter costs a wake-up in the kernel, tens of microseconds,
+// at every barrier, and each release in the chain waits for the previous
+// waiter to wake up.
+constexpr std::chrono::nanoseconds spinlimit{5000};
 
 // True when ev names an existing event.
 bool exists(std::int32_t ev) {
@@ -57,11 +77,26 @@ bool arrive(std::int32_t ev) {
   return posts(ev) <= 0 && arrivals(ev) <= 0;
 }
 
+// Called under the event's mutex: lets it go and watches, for at most
+// spinlimit, for a release to be handed on, then takes the mutex again.
+void spinforrelease(std::int32_t ev) {
+  pthread_mutex_unlock(&passolock[ev]);
+  const auto start = std::chrono::steady_clock::now();
+  for (std::int32_t round = 1; handed(ev).load(std::memory_order_relaxed) == 0; ++round) {
+    __builtin_ia32_pause();
+    if (round % 64 == 0 && std::chrono::steady_clock::now() - start > spinlimit) break;
+  }
+  pthread_mutex_lock(&passolock[ev]);
+}
+
 // Blocks, under the event's mutex, until a release has been handed on to
-// the waiters, and takes it.
+// the waiters, and takes it: first spinning briefly, then asleep.
 void awaitrelease(std::int32_t ev) {
-  while (handedon[ev - 1] == 0) pthread_cond_wait(&pevent[ev - 1], &passolock[ev]);
-  handedon[ev - 1] -= 1;
+  if (handed(ev).load(std::memory_order_relaxed) == 0) spinforrelease(ev);
+  while (handed(ev).load(std::memory_order_relaxed) == 0) {
+    pthread_cond_wait(&pevent[ev - 1], &passolock[ev]);
+  }
+  handed(ev).fetch_sub(1, std::memory_order_relaxed);
 }
 
 // Takes one release, under the event's mutex, and hands the next one on to
@@ -69,7 +104,7 @@ void awaitrelease(std::int32_t ev) {
 void release(std::int32_t ev) {
   releases(ev) -= 1;
   if (releases(ev) > 0) {
-    handedon[ev - 1] += 1;
+    handed(ev).fetch_add(1, std::memory_order_relaxed);
     pthread_cond_signal(&pevent[ev - 1]);
   }
 }
@@ -109,7 +144,7 @@ void initializeparallelevent(const std::int32_t& ev, const std::int32_t& n) {
   posts(ev) = n;
   arrivals(ev) = n;
   releases(ev) = n;
-  handedon[ev - 1] = 0;
+  handed(ev).store(0, std::memory_order_relaxed);
 }
 
 // postparallelevent(ev)

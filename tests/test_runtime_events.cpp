@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -215,6 +216,9 @@ void barrierloop(barrierstate& s) {
       unlockparallellock(s.lock);
       s.round += 1;
       s.lasts += 1;
+      // Every fourth barrier completes only after the waiters have stopped
+      // spinning and gone to sleep; the others while they still spin.
+      if (r % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
       initializeparallelevent(s.eventids[1 - r % 2], s.ntasks);
       completeparallelevent(ev);
     }
@@ -222,9 +226,14 @@ void barrierloop(barrierstate& s) {
   }
 }
 
-TEST_F(Events, AlternatingEventsNeverLetATaskPassABarrierEarly) {
+// Two participants (one per processor here: releases reach a spinning
+// waiter) and eight (more than the processors: most waiters sleep).
+class Barriers : public Events, public ::testing::WithParamInterface<std::int32_t> {};
+INSTANTIATE_TEST_SUITE_P(Participants, Barriers, ::testing::Values(2, 8));
+
+TEST_P(Barriers, AlternatingEventsNeverLetATaskPassABarrierEarly) {
   barrierstate s{};
-  s.ntasks = 8;
+  s.ntasks = GetParam();
   s.rounds = 5000;
   createparallelevent(s.eventids[0]);
   createparallelevent(s.eventids[1]);
