@@ -159,8 +159,13 @@ class blockgroup {
   blockgroup(const sweepdata<T>& s, sweep::pass p, std::int64_t f, std::int64_t stride,
              groupscratch<T>* scratch)
       : s_(s), f_(f), stride_(stride), layout_(layoutof(p, s.m, s.q)) {
-    E* next = scratch != nullptr ? scratch->element : nullptr;
+    local_.n = layout_.n;
+    local_.m = s.m;
+    local_.q = s.q;
+    local_.nrhs = s.nrhs;
+    if (scratch == nullptr) return;
     const grouplayout& g = layout_;
+    E* next = scratch->element;
     local_.a = {next, s.m};
     next += g.bandcolumns * (s.m + 1);
     local_.coupling = {next, g.n};
@@ -168,10 +173,6 @@ class blockgroup {
     local_.b = {next, g.n};
     next += g.n * s.nrhs;
     local_.saved = {next, s.m};
-    local_.n = g.n;
-    local_.m = s.m;
-    local_.q = s.q;
-    local_.nrhs = s.nrhs;
   }
 
   const sweepdata<E>& local() const { return local_; }
@@ -223,7 +224,7 @@ class blockgroup {
   // entries in storage order, to or from local element (li, lj).
   void getband(std::int64_t i, std::int64_t j, std::int64_t li, std::int64_t lj,
                std::int64_t count) {
-    get(&local_.a(li, lj), &s_.a(f_ + i, f_ + j), (s_.m + 1) * stride_, count);
+    get([&] { return &local_.a(li, lj); }, &s_.a(f_ + i, f_ + j), (s_.m + 1) * stride_, count);
   }
   void putband(std::int64_t i, std::int64_t j, std::int64_t li, std::int64_t lj,
                std::int64_t count) {
@@ -233,7 +234,7 @@ class blockgroup {
   // first block on, to or from local row lr.
   void getcoupling(std::int64_t r, std::int64_t lr, std::int64_t count) {
     for (std::int64_t c = 1; c <= s_.m; ++c) {
-      get(&local_.coupling(lr, c), &s_.coupling(f_ + r, c), stride_, count);
+      get([&] { return &local_.coupling(lr, c); }, &s_.coupling(f_ + r, c), stride_, count);
     }
   }
   void putcoupling(std::int64_t r, std::int64_t lr, std::int64_t count) {
@@ -244,7 +245,7 @@ class blockgroup {
   // The same for the right-hand sides.
   void getb(std::int64_t r, std::int64_t lr, std::int64_t count) {
     for (std::int64_t h = 1; h <= s_.nrhs; ++h) {
-      get(&local_.b(lr, h), &s_.b(f_ + r, h), stride_, count);
+      get([&] { return &local_.b(lr, h); }, &s_.b(f_ + r, h), stride_, count);
     }
   }
   void putb(std::int64_t r, std::int64_t lr, std::int64_t count) {
@@ -255,18 +256,22 @@ class blockgroup {
   // M columns of savedcoupling from global column f + j of the first block
   // on, to or from local column lj.
   void getsaved(std::int64_t j, std::int64_t lj) {
-    get(&local_.saved(1, lj), &s_.saved(1, f_ + j), s_.m * stride_, s_.m * s_.m);
+    get([&] { return &local_.saved(1, lj); }, &s_.saved(1, f_ + j), s_.m * stride_,
+        s_.m * s_.m);
   }
   void putsaved(std::int64_t j, std::int64_t lj) {
     deinterleave(&local_.saved(1, lj), &s_.saved(1, f_ + j), s_.m * stride_, s_.m * s_.m);
   }
 
  private:
-  void get(E* local, const T* p, std::int64_t stride, std::int64_t count) {
+  // local() gives the local element the spans go to; a group without
+  // scratch only prefetches and never forms it.
+  template <class Local>
+  void get(Local local, const T* p, std::int64_t stride, std::int64_t count) {
     if (prefetching_) {
       prefetchspans(W, p, stride, count);
     } else {
-      interleave(local, p, stride, count);
+      interleave(local(), p, stride, count);
     }
   }
 
@@ -274,7 +279,7 @@ class blockgroup {
   bool prefetching_ = false;
   std::int64_t f_, stride_;
   grouplayout layout_;
-  sweepdata<E> local_;
+  sweepdata<E> local_{};
 };
 
 // Asks for what pass p's work on the group at column f reads to be brought
