@@ -106,12 +106,15 @@ class band {
 };
 
 // The right-hand sides x, made by the Python side: Fortran order, writable.
+// No right-hand side at all: null, which the C interface accepts then.
 template <class T>
 T* rhs(py::array& x, std::int32_t n, std::int32_t& nrhs) {
-  if (!fortran<T>(x) || !x.writeable() || x.shape(0) != n || x.ndim() > 2) {
+  if (x.shape(0) != n || x.ndim() > 2) throw std::invalid_argument("cspband: b does not fit");
+  nrhs = x.ndim() == 1 ? 1 : dimension(x.shape(1));
+  if (x.size() == 0) return nullptr;
+  if (!fortran<T>(x) || !x.writeable()) {
     throw std::invalid_argument("cspband: b must be a writable Fortran-ordered array");
   }
-  nrhs = x.ndim() == 1 ? 1 : dimension(x.shape(1));
   return static_cast<T*>(x.mutable_data());
 }
 
