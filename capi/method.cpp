@@ -24,6 +24,11 @@ namespace capi {
 //   z       50000    64    0.204  / 0.204     0.120  / 0.083     1.70
 //   c       1000000  8     0.342  / 0.306     0.163  / 0.169     2.10
 //
+// The other developers' builds held the processors during most of these
+// runs, so the sweep's second task rarely showed. On a quiet machine:
+//
+//   d       2000000  8     0.249  / 0.127     0.074  / 0.074     3.36 (1.71 at 2 tasks)
+//
 // The stage-wise entry was the faster at every point, with either task
 // count: the sweep does two to three times the arithmetic of the column
 // Cholesky and needs a work array of 2*N*M elements, and on two processors
