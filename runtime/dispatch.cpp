@@ -73,8 +73,7 @@ void start(std::int32_t s, std::int32_t& task, std::int32_t first) {
 void dispatch_detail::dispatchslot(std::int32_t& task, std::int64_t routine, std::int32_t count,
                                    const std::int64_t* arguments) {
   using namespace def_dispatch;
-  tables::createtablemutex(tasklock, tasklockflag);
-  pthread_mutex_lock(&tasklock);
+  tables::locktable(tasklock, tasklockflag);
   const std::int32_t first = nexttask;
   const std::int32_t s = tables::findfree(first, [](std::int32_t k) { return argu[k - 1][0] <= 0; });
   if (s == 0) {

@@ -82,8 +82,7 @@ void release(std::int32_t ev) {
 // event keeps the counts its record held before; it must be initialised
 // before any participant posts or arrives.
 void createparallelevent(std::int32_t& ev) {
-  tables::createtablemutex(passolock[0], def_event::eventlockflag);
-  pthread_mutex_lock(&passolock[0]);
+  tables::locktable(passolock[0], def_event::eventlockflag);
   const std::int32_t s =
       tables::findfree(def_event::index, [](std::int32_t k) { return events[k - 1][0] == -1; });
   if (s == 0) {
@@ -170,9 +169,15 @@ void completeparallelevent(const std::int32_t& ev) {
 //   ev (in) event identifier
 // Destroys the event's condition variable and mutex and frees its record;
 // the counts keep their values. Called when no participant uses the event.
+// The record is marked free under the table's mutex, since creations on
+// other threads search field 1 of every record, and only after its mutex and
+// condition variable are gone, so that a creation never initialises them
+// while they are being destroyed.
 void deleteparallelevent(const std::int32_t& ev) {
   if (!exists(ev)) return;
   pthread_cond_destroy(&pevent[ev - 1]);
   pthread_mutex_destroy(&passolock[ev]);
+  tables::locktable(passolock[0], def_event::eventlockflag);
   events[ev - 1][0] = -1;
+  pthread_mutex_unlock(&passolock[0]);
 }

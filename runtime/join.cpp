@@ -1,8 +1,10 @@
 // Waiting for tasks, freeing their slots, and the runtime's shutdown.
 //
-// These routines read and write the table without tasklock: they are called
-// by the thread that dispatched the tasks, after its dispatches, and two
-// threads never wait for the same task.
+// A task is waited for and freed by the thread that dispatched it, after its
+// dispatches, and two threads never wait for the same task: the words of a
+// slot in use are read and its handle changed without tasklock. Freeing a
+// slot changes word 1, which dispatches on other threads search, so it
+// happens under tasklock.
 
 #include <pthread.h>
 
@@ -31,8 +33,10 @@ void join(std::int32_t s) {
 
 // Frees slot s.
 void release(std::int32_t s) {
+  tables::locktable(def_dispatch::tasklock, def_dispatch::tasklockflag);
   argu[s - 1][1] = 0;
   argu[s - 1][0] = -1;
+  pthread_mutex_unlock(&def_dispatch::tasklock);
 }
 
 }  // namespace
@@ -63,6 +67,10 @@ void waitforandterminatetask(const std::int32_t& task) {
   if (joined(task)) release(task);
 }
 
+// The three routines below act on every slot of the process, tasks of other
+// threads included; they are meant for a program's end, while no other
+// thread dispatches or waits.
+
 // waitforalltasks()
 // Waits, slot by slot from 1 to 64, for every task not yet waited for.
 void waitforalltasks() {
@@ -89,13 +97,14 @@ void waitforandterminatealltasks() {
 }
 
 // mtaskdone()
-// Destroys the task table's mutex and the event table's mutex where they
-// exist and clears their flags, so that a runtime used again afterwards makes
-// them anew. Waits for no task; single events and parallel locks are left
-// alone. No other thread may use the runtime meanwhile.
+// Destroys the mutexes of the task, event and lock tables where they exist
+// and clears their flags, so that a runtime used again afterwards makes them
+// anew. Waits for no task; single events and parallel locks are left alone.
+// No other thread may use the runtime meanwhile.
 void mtaskdone() {
   tables::destroytablemutex(def_dispatch::tasklock, def_dispatch::tasklockflag);
   tables::destroytablemutex(def_event::passolock[0], def_event::eventlockflag);
+  tables::destroytablemutex(def_lock::tablelock, def_lock::tablelockflag);
 }
 
 // orvekdone()

@@ -5,6 +5,26 @@
 // Identifiers of tasks, events and locks are 1..64; 0 means "none was
 // created". Every scalar argument is passed by reference, every array as a
 // pointer to its first element.
+//
+// Programs with threads of their own may rely on this:
+// - The task count is one for the whole process: a settasks on any thread
+//   sets it for the solves of every thread. settasks, gettasks and resettasks
+//   may be called on any thread at any time, also while solves run; a solve
+//   reads the count once, when it starts.
+// - Solves, dispatches, and the creation and deletion of events and locks
+//   may run on several threads at once. Each thread waits for and frees only
+//   the tasks it dispatched, and uses only the events and locks it created
+//   (or was handed by their creator).
+// - The 64 task slots, 64 events and 64 locks are shared by all threads. A
+//   creation that finds its table full returns 0 at once; a solve that gets
+//   fewer tasks, or no lock or events, runs with the participants it got, or
+//   alone, and never waits for an entry to become free.
+// - Within a process, the solvers' results are the same bits whichever
+//   thread and whichever task count computed them (the block sizes of the
+//   factor-and-solve sweep are fixed once, by its first call on any thread).
+// - waitforalltasks, terminatealltasks, waitforandterminatealltasks and
+//   mtaskdone act on the whole process: call them only while no other thread
+//   uses the runtime.
 #pragma once
 
 #include <pthread.h>
@@ -20,6 +40,8 @@
 
 namespace binding {
 // sysconf(selector): the platform's sysconf, its result cut to 32 bits.
+// Defined in a source of its own, so that a test program may define it
+// instead and make getcpus report a processor count of its choosing.
 std::int32_t sysconf(const std::int32_t& selector);
 }  // namespace binding
 
@@ -46,8 +68,10 @@ inline constexpr std::int32_t slots = 64;
 inline constexpr std::int32_t words = 56;
 inline constexpr std::int32_t maxarguments = 52;
 extern std::int64_t argu[slots][words];
+// nexttask and word 1 of every slot change only under tasklock, under which
+// dispatches search them.
 extern std::int32_t nexttask;      // slot at which the next search begins
-extern pthread_mutex_t tasklock;   // serialises dispatches
+extern pthread_mutex_t tasklock;   // serialises dispatches and the freeing of slots
 extern std::int32_t tasklockflag;  // 1 while tasklock exists
 }  // namespace def_dispatch
 
@@ -174,8 +198,8 @@ void waitforalltasks();
 void terminatealltasks();
 // waitforandterminatealltasks(): wait for every task, free every slot in use.
 void waitforandterminatealltasks();
-// mtaskdone(): destroy the task table's and the event table's mutexes and
-// clear their flags; a later dispatch or event creation makes them anew.
+// mtaskdone(): destroy the mutexes of the task, event and lock tables and
+// clear their flags; a later dispatch or creation makes them anew.
 void mtaskdone();
 // orvekdone(): shutdown of the solver library; calls mtaskdone.
 void orvekdone();
@@ -194,6 +218,8 @@ extern pthread_cond_t pevent[slots];        // pevent[e-1]: event e's condition
 extern pthread_mutex_t passolock[slots + 1];  // [0]: table mutex; [e]: event e's
 extern std::int32_t eventlockflag;           // 1 while passolock[0] exists
 extern std::int32_t index;                   // record at which the next search begins
+// index and field 1 of every record change only under passolock[0], under
+// which creations search them.
 }  // namespace def_event
 
 // Every routine but createparallelevent does nothing when ev names no
@@ -222,7 +248,11 @@ namespace def_lock {
 inline constexpr std::int32_t slots = 64;
 extern pthread_mutex_t lock[slots];  // lock[k-1]: lock k
 extern std::int32_t lockflag[slots];  // lockflag[k-1]: 1 while lock k exists
+// lockindex and the flags change only under tablelock, under which creations
+// search them.
 extern std::int32_t lockindex;        // lock at which the next search begins
+extern pthread_mutex_t tablelock;     // serialises creations and deletions
+extern std::int32_t tablelockflag;    // 1 while tablelock exists
 }  // namespace def_lock
 
 // The routines but createparallellock do nothing when lk names no created

@@ -28,3 +28,8 @@ void tables::destroytablemutex(pthread_mutex_t& mutex, std::int32_t& flag) {
   }
   pthread_mutex_unlock(&guard);
 }
+
+void tables::locktable(pthread_mutex_t& mutex, std::int32_t& flag) {
+  createtablemutex(mutex, flag);
+  pthread_mutex_lock(&mutex);
+}

@@ -1,5 +1,5 @@
 // Helpers shared by the runtime's three tables (tasks, events, locks): the
-// search for a free entry and the table mutexes of the task and event tables.
+// search for a free entry and the table mutexes that serialise it.
 #pragma once
 
 #include <pthread.h>
@@ -44,6 +44,12 @@ std::int32_t findfree(std::int32_t start, Free isfree) {
 // and sets flag to 1, unless flag is 1 already. Safe when several threads
 // make the first creation at the same time.
 void createtablemutex(pthread_mutex_t& mutex, std::int32_t& flag);
+
+// locktable(mutex, flag): locks the table mutex, creating it first where it
+// does not exist yet. Every search of a table, and every store that frees one
+// of its entries, happens under its mutex: solves on other threads search
+// the same table.
+void locktable(pthread_mutex_t& mutex, std::int32_t& flag);
 
 // destroytablemutex(mutex, flag): when flag is 1, destroys mutex and sets
 // flag to 0, so that a later createtablemutex makes the mutex anew.

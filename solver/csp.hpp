@@ -25,7 +25,8 @@ extern std::int32_t middlechunk;  // middle grain size
 
 // Fix the grain sizes on first use (real kinds, complex kinds, and a third
 // table with no caller). The first call of any of the three fixes them for
-// the rest of the run.
+// the rest of the run; of first calls made on several threads at once, one
+// fixes the whole set and the others find it fixed.
 void requiregrainsize();
 void requiregrainsizeforcomplex();
 void requiregrainsizeforqp();

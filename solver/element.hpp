@@ -9,6 +9,7 @@
 // std::sqrt.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <type_traits>
@@ -120,7 +121,12 @@ template <class T>
 inline bool pivotrejected(const real_t<T>& tolerance, const T& d) {
   if constexpr (is_complex_v<T>) {
     // hypot(NaN, inf) is inf: test the parts themselves for NaN too.
-    return !(modulus(d) > tolerance) || std::isnan(d.real()) || std::isnan(d.imag());
+    if (std::isnan(d.real()) || std::isnan(d.imag())) return true;
+    // |d| >= the larger part's magnitude (hypot is faithfully rounded, and
+    // that magnitude is a number below or at |d|), so a larger part above
+    // the tolerance passes without the costly modulus.
+    if (std::max(std::abs(d.real()), std::abs(d.imag())) > tolerance) return false;
+    return !(modulus(d) > tolerance);
   } else {
     return !(d > tolerance);
   }

@@ -65,6 +65,14 @@ struct lanes<std::complex<R>, W> {
   typename realvector<R, W>::type re, im;
 };
 
+// Lanes have the real type of their elements, so that routines written for
+// elements take them as they are.
+template <class T, int W>
+struct element_traits<lanes<T, W>> {
+  using real = real_t<T>;
+  static constexpr bool is_complex = is_complex_v<T>;
+};
+
 // All lanes zero.
 template <class T, int W>
 inline void clearlanes(lanes<T, W>& x) {
@@ -687,3 +695,106 @@ class rowwriter {
   std::int64_t base_ = 0, count_ = 0;
   lanes<T, W> tile_[W];
 };
+
+// ---------------------------------------------------------------------------
+// The element helpers lane by lane
+// ---------------------------------------------------------------------------
+//
+// The same names as element.hpp's, taking lanes for elements, so that one
+// routine written with them runs either on single elements or on W
+// independent problems side by side, problem k in lane k. Each lane gets
+// exactly the operations and roundings of the element helper.
+
+// Lane k <- f(lane k of x) for every lane: for operations done one lane at a
+// time (square roots, once per column).
+template <class T, int W, class F>
+inline lanes<T, W> eachlane(const lanes<T, W>& x, F f) {
+  lanes<T, W> y;
+  for (int k = 0; k < W; ++k) {
+    const T value = f(lane(x, k));
+    if constexpr (is_complex_v<T>) {
+      y.re[k] = value.real();
+      y.im[k] = value.imag();
+    } else {
+      y.v[k] = value;
+    }
+  }
+  return y;
+}
+
+// x*y without conjugation.
+template <class T, int W>
+inline lanes<T, W> mul(const lanes<T, W>& x, const lanes<T, W>& y) {
+  lanes<T, W> p;
+  multiplylanes(p, x, y);
+  return p;
+}
+
+// a - x*y.
+template <class T, int W>
+inline lanes<T, W> mulsub(const lanes<T, W>& a, const lanes<T, W>& x, const lanes<T, W>& y) {
+  lanes<T, W> d = mul(x, y);
+  if constexpr (is_complex_v<T>) {
+    d.re = a.re - d.re;
+    d.im = a.im - d.im;
+  } else {
+    d.v = a.v - d.v;
+  }
+  return d;
+}
+
+// a + b and a - b.
+template <class T, int W>
+inline lanes<T, W> operator+(const lanes<T, W>& a, const lanes<T, W>& b) {
+  lanes<T, W> s = a;
+  if constexpr (is_complex_v<T>) {
+    s.re += b.re;
+    s.im += b.im;
+  } else {
+    s.v += b.v;
+  }
+  return s;
+}
+template <class T, int W>
+inline lanes<T, W> operator-(const lanes<T, W>& a, const lanes<T, W>& b) {
+  lanes<T, W> s = a;
+  if constexpr (is_complex_v<T>) {
+    s.re -= b.re;
+    s.im -= b.im;
+  } else {
+    s.v -= b.v;
+  }
+  return s;
+}
+
+// x/y; Smith's method for the complex kinds, each lane taking the branch of
+// its own divisor (both are formed, the other is discarded).
+template <class T, int W>
+inline lanes<T, W> div(const lanes<T, W>& x, const lanes<T, W>& y) {
+  lanes<T, W> q;
+  if constexpr (is_complex_v<T>) {
+    const auto sizere = y.re < 0 ? -y.re : y.re, sizeim = y.im < 0 ? -y.im : y.im;
+    const auto realbigger = sizere >= sizeim;
+    const auto ratio = realbigger ? y.im / y.re : y.re / y.im;
+    const auto denominator = realbigger ? y.re + y.im * ratio : y.re * ratio + y.im;
+    q.re = realbigger ? (x.re + x.im * ratio) / denominator : (x.re * ratio + x.im) / denominator;
+    q.im = realbigger ? (x.im - x.re * ratio) / denominator : (x.im * ratio - x.re) / denominator;
+  } else {
+    q.v = x.v / y.v;
+  }
+  return q;
+}
+
+template <class T, int W>
+inline lanes<T, W> principalsqrt(const lanes<T, W>& x) {
+  return eachlane(x, [](const T& value) { return principalsqrt(value); });
+}
+
+// Whether the pivot of any lane is rejected.
+template <class T, int W>
+inline bool pivotrejected(const real_t<T>& tolerance, const lanes<T, W>& d) {
+  for (int k = 0; k < W; ++k) {
+    if (pivotrejected(tolerance, lane(d, k))) return true;
+  }
+  return false;
+}

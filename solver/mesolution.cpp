@@ -4,6 +4,7 @@
 // turns the failure flags into a status. The entry does no arithmetic of
 // its own.
 
+#include <algorithm>
 #include <cstdint>
 
 #include "solver/csp.hpp"
@@ -13,12 +14,27 @@
 
 namespace {
 
+// The participants worth starting for a solve of order n and half bandwidth
+// m: one per 2^23 (about 8 million) element operations of a band Cholesky,
+// N*(M+1)^2, a complex one counted as four. Each pass of the sweep ends at a
+// barrier that costs every participant some microseconds, and a smaller
+// share of work than this does not repay them: with N = 20,000 and M = 8 a
+// solve takes well under a millisecond on one core and more with two. The
+// result is the same bits with any number of participants.
+template <class T>
+std::int32_t usefulparticipants(std::int32_t n, std::int32_t m) {
+  constexpr double share = 0x1p23;
+  const double band = static_cast<double>(m) + 1;
+  const double work = static_cast<double>(n) * band * band * (is_complex_v<T> ? 4 : 1);
+  return static_cast<std::int32_t>(std::clamp(work / share, 1.0, double{maxteam}));
+}
+
 template <class T, class Kernel>
 void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                 const std::int32_t& nrhs, T* work, std::int32_t& status,
                 void (*requiregrain)(), Kernel sweepkernel) {
   requiregrain();
-  const std::int32_t requested = teamsize();
+  const std::int32_t requested = std::min(teamsize(), usefulparticipants<T>(n, m));
   team t;
   openteam(t);
 
@@ -46,7 +62,10 @@ void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
 
 // mesolution_csp_4(a, n, m, b, nrhs, work, status): solves A*X = B for a
 // symmetric positive definite band matrix, factoring and solving in one
-// parallel sweep with the current task count (gettasks, at most 32).
+// parallel sweep with the current task count (gettasks, at most 32), or
+// fewer tasks when the problem is too small to repay more (at least about
+// 8 million operations N*(M+1)^2 per task, a complex one counting four);
+// the result is the same bits either way.
 //   a      (in/out) band matrix of order N and half bandwidth M, M*(N-1)+N
 //                   entries; overwritten by factors and scratch (not a
 //                   factor a later solve could reuse)

@@ -11,16 +11,6 @@
 // until one block remains; the backward passes then solve from the top
 // level down. The pass schedule and the counter updates are in schedule.hpp.
 //
-// The couplings live in the caller's work array:
-//   coupling(r, c), N x M: for the rows of an interior block, its coupling
-//     with the last M columns of its left separator (L^-1 times it once the
-//     block is factored); for the first M rows of a separator, the factor
-//     entries of those rows in the last M columns of its left neighbour, and
-//     after the separator pass the fill towards the next level;
-//   savedcoupling(c, j), M x N: those factor entries of a separator's first
-//     rows, kept for the backward passes; row r of separator R (first column
-//     s) with left neighbour ending at column l is column l + 1 + (r - s).
-//
 // Every value is computed by exactly one task, with the same operations in
 // the same order whatever the task count, so the results do not depend on
 // how many tasks run or which task takes which block. Within a pass no two
@@ -38,6 +28,8 @@
 #include "solver/element.hpp"
 #include "solver/loops.hpp"
 #include "solver/schedule.hpp"
+#include "solver/sweepgroup.hpp"
+#include "solver/sweepsteps.hpp"
 #include "solver/team.hpp"
 
 namespace kernel {
@@ -45,39 +37,15 @@ namespace {
 
 using sweep::pass;
 
-// The arrays of one solve and their sizes.
-template <class T>
-struct sweepdata {
-  band_matrix<T> a;         // a(i, j)
-  column_major<T> b;        // b(i, h), leading dimension N
-  column_major<T> coupling; // coupling(r, c), leading dimension N
-  column_major<T> saved;    // savedcoupling(c, j), leading dimension M
-  std::int64_t n, m, q, nrhs;
-};
-
 // The coupling steps run on sets of W lanes, W = 4, 8 or 16, the narrowest
 // that holds M and at most widestlanes (one vector register of the target:
 // with AVX-512 16 floats, 8 doubles, 8 complex numbers in two registers).
 // W sums run side by side in them, so that each sum's chain of additions
 // does not wait for the one before. Two of the steps keep M+1 sets of lanes
-// on the stack: for M > maxlaneband they take the plain loops instead,
-// which follow the algorithm's loop order literally.
-constexpr std::int64_t maxlaneband = 128;
-
-
-// target(k) <- target(k) - source(k)*factor, k = 0..count-1, for two ranges
-// that never overlap: the update step of every triangular solve here.
-template <class T>
-inline void update(T* __restrict target, const T* __restrict source, const T factor,
-                   std::int64_t count) {
-  for (std::int64_t k = 0; k < count; ++k) target[k] = mulsub(target[k], source[k], factor);
-}
-
-// target(k) <- target(k) / divisor, k = 0..count-1.
-template <class T>
-inline void scale(T* __restrict target, const T divisor, std::int64_t count) {
-  for (std::int64_t k = 0; k < count; ++k) target[k] = div(target[k], divisor);
-}
+// on the stack (up to 128 KiB): for M > maxlaneband they take the plain
+// loops instead, which follow the algorithm's loop order literally. (The
+// lanes beat the plain loops by about 2x at M = 512.)
+constexpr std::int64_t maxlaneband = 1024;
 
 // target(i) <- target(i) - source_k(i)*factor_k for k = 0..terms-1 in
 // increasing k, i = 0..count-1: source_k at source + k*ld, factor_k at
@@ -127,19 +95,6 @@ bool factorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 // ---------------------------------------------------------------------------
 // Arithmetic shared by the passes
 // ---------------------------------------------------------------------------
-
-// Columns 1..count of the coupling rows f..l <- L_BB^-1 times them, L_BB
-// the factor of the diagonal block f..l in a.
-template <class T>
-void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t count) {
-  for (std::int64_t k = 1; k <= count; ++k) {
-    for (std::int64_t p = f; p <= l; ++p) {
-      s.coupling(p, k) = div(s.coupling(p, k), s.a(p, p));
-      const std::int64_t last = std::min(p + s.m, l);
-      if (last > p) update(&s.coupling(p + 1, k), &s.a(p + 1, p), s.coupling(p, k), last - p);
-    }
-  }
-}
 
 // The same solve with W columns at a time in lanes, taken row by row: row p
 // is divided by a(p, p) and then updates the rows p+1..min(p+M, l), which
@@ -202,15 +157,11 @@ void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
 // are one lane operation.
 template <class T, int W>
 void forwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  if (s.m == 0 || s.m > W) {
+    forwardcolumns(s, f, l);
+    return;
+  }
   for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-    if (s.m == 0 || s.m > W) {
-      for (std::int64_t p = f; p <= l; ++p) {
-        s.b(p, h) = div(s.b(p, h), s.a(p, p));
-        const std::int64_t last = std::min(p + s.m, l);
-        if (last > p) update(&s.b(p + 1, h), &s.a(p + 1, p), s.b(p, h), last - p);
-      }
-      continue;
-    }
     lanes<T, W> below, column;  // below: rows p.. as the loop reaches p
     loadlanes(below, &s.b(f, h), std::min(s.m, l - f + 1));
     for (std::int64_t p = f; p <= l; ++p) {
@@ -234,16 +185,11 @@ void forwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
 // row p+1's term, which is, comes straight from a register.
 template <class T, int W>
 void backwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
+  if (s.m == 0 || s.m > W) {
+    backwardcolumns(s, f, l);
+    return;
+  }
   for (std::int64_t h = 1; h <= s.nrhs; ++h) {
-    if (s.m == 0 || s.m > W) {
-      for (std::int64_t p = l; p >= f; --p) {
-        T x = s.b(p, h);
-        const std::int64_t last = std::min(p + s.m, l);
-        for (std::int64_t r = p + 1; r <= last; ++r) x = mulsub(x, s.a(r, p), s.b(r, h));
-        s.b(p, h) = div(x, s.a(p, p));
-      }
-      continue;
-    }
     lanes<T, W> later, column, products;  // later: rows p+2.. (zero past l)
     clearlanes(later);
     T next{};  // row p+1
@@ -270,44 +216,6 @@ void backwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
 // ---------------------------------------------------------------------------
 // Block work of the first interior pass (level 1)
 // ---------------------------------------------------------------------------
-
-// Copies the band entries between the block's rows f..l and the last
-// columns j0..f-1 of its left separator into coupling columns 1..f-j0.
-template <class T>
-std::int64_t gatherleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  const std::int64_t j0 = std::max<std::int64_t>(f - s.m, 1);
-  for (std::int64_t k = 1; k <= f - j0; ++k) {
-    const std::int64_t j = j0 + k - 1;
-    const std::int64_t last = std::min(j + s.m, l);
-    for (std::int64_t r = f; r <= last; ++r) s.coupling(r, k) = s.a(r, j);
-    for (std::int64_t r = last + 1; r <= l; ++r) s.coupling(r, k) = T(0);
-  }
-  return f - j0;
-}
-
-// Turns the band entries between the right separator's first rows l+1..
-// and the block's last columns j1..l into the factor entries of those rows:
-// gathered into coupling, then solved from the right with L_BB^T.
-template <class T>
-void rightfactor(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  if (l >= s.n) return;  // the last block has no right separator
-  const std::int64_t j1 = std::max(l - s.m + 1, f);
-  const std::int64_t rows = std::min(l + s.m, s.n);
-  for (std::int64_t k = 1; k <= l - j1 + 1; ++k) {
-    const std::int64_t j = j1 + k - 1;
-    const std::int64_t last = std::min(j + s.m, s.n);
-    for (std::int64_t r = l + 1; r <= last; ++r) s.coupling(r, k) = s.a(r, j);
-    for (std::int64_t r = last + 1; r <= rows; ++r) s.coupling(r, k) = T(0);
-  }
-  for (std::int64_t k = 1; k <= l - j1 + 1; ++k) {
-    const std::int64_t j = j1 + k - 1;
-    const std::int64_t last = std::min(j + s.m, s.n);  // rows of column j's band
-    scale(&s.coupling(l + 1, k), s.a(j, j), last - l);
-    for (std::int64_t p = j + 1; p <= std::min(j + s.m, l); ++p) {
-      update(&s.coupling(l + 1, k + p - j), &s.coupling(l + 1, k), s.a(p, j), last - l);
-    }
-  }
-}
 
 // The left coupling of a level-1 block, gathered and solved: the band
 // entries between the block's rows f..l and the last columns j0..f-1 of its
@@ -441,34 +349,6 @@ void updatefromleft(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::
   }
 }
 
-// The fill between this block's first rows f..g and the last M columns of
-// the block two neighbours to the left, replacing the factor entries in
-// coupling(f..g, 1..M); coupling rows g+1..l become zero. The left
-// neighbour (first column t) holds L^-1 times its own left coupling in its
-// coupling rows; its last M rows are used. The M band entries below the
-// diagonal of column f-1 are no longer needed (they were gathered into
-// coupling in the first interior pass) and buffer one row at a time.
-template <class T>
-void fill(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
-          std::int64_t t) {
-  const std::int64_t before = t + s.q - s.m - 1;  // the neighbour's last M rows follow it
-  for (std::int64_t r = f; r <= g; ++r) {
-    for (std::int64_t k = 1; k <= s.m; ++k) {
-      s.a(f + k - 1, f - 1) = s.coupling(r, k);
-      s.coupling(r, k) = T(0);
-    }
-    for (std::int64_t c = 1; c <= s.m; ++c) {
-      for (std::int64_t k = 1; k <= s.m; ++k) {
-        s.coupling(r, c) =
-            mulsub(s.coupling(r, c), s.a(f + k - 1, f - 1), s.coupling(before + k, c));
-      }
-    }
-  }
-  for (std::int64_t c = 1; c <= s.m; ++c) {
-    for (std::int64_t r = g + 1; r <= l; ++r) s.coupling(r, c) = T(0);
-  }
-}
-
 // The same fill with W rows at a time in lanes: their factor entries are
 // kept in lanes (column k in old[k-1]), the rows start from zero and take
 // the terms k = 1..M in order, W columns side by side; the band buffer ends
@@ -513,7 +393,7 @@ void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
   if (left >= firstblock && s.m > 0) updatefromleft<T, W>(s, f, g, left);
   if (left > firstblock) {
     if (s.m > maxlaneband) {
-      fill(s, f, g, l, left);
+      fill(s, f, g, l, left + s.q - s.m - 1);
     } else {
       filllanes<T, W>(s, f, g, l, left);
     }
@@ -523,21 +403,6 @@ void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
 // ---------------------------------------------------------------------------
 // Block work of an interior pass (level 2 and up)
 // ---------------------------------------------------------------------------
-
-// The right separator's first rows sfirst..slast hold its (reduced)
-// coupling with the block's last M columns; they become the factor entries
-// of those rows, by a solve from the right with L_BB^T.
-template <class T>
-void solveright(const sweepdata<T>& s, std::int64_t l, std::int64_t sfirst, std::int64_t slast) {
-  for (std::int64_t c = 1; c <= s.m; ++c) {
-    const std::int64_t j = l - s.m + c;
-    scale(&s.coupling(sfirst, c), s.a(j, j), slast - sfirst + 1);
-    for (std::int64_t p = j + 1; p <= l; ++p) {
-      update(&s.coupling(sfirst, c + p - j), &s.coupling(sfirst, c), s.a(p, j),
-             slast - sfirst + 1);
-    }
-  }
-}
 
 template <class T, int W>
 bool interiorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t distance,
@@ -583,22 +448,96 @@ void backwardblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 // The sweep
 // ---------------------------------------------------------------------------
 
-// Takes the next block of the pass under the lock: f <- the counter, which
-// advances by stride. False, with the lock released, once f passes N.
-inline bool takeblock(const std::int32_t& lockid, std::int64_t& counter, const std::int64_t& stride,
-                      std::int64_t n, std::int64_t& f) {
+// Takes the next blocks of the pass under the lock: f <- the counter, which
+// advances by stride for each block taken. A whole group of `width` blocks
+// is taken when its first and last block are regular (the bounds of
+// regularity move one way with f, so those in between are too), else one
+// block. Returns the number taken: 0, with the lock released, once f
+// passes N.
+template <class Regular>
+std::int64_t takeblocks(const std::int32_t& lockid, std::int64_t& counter,
+                        const std::int64_t& stride, std::int64_t n, std::int64_t width,
+                        Regular regular, std::int64_t& f) {
   lockonparallellock(lockid);
   f = counter;
-  if (f > n) {
-    unlockparallellock(lockid);
-    return false;
+  std::int64_t count = 0;
+  if (f <= n) {
+    count = width > 1 && regular(f) && regular(f + (width - 1) * stride) ? width : 1;
+    counter = f + count * stride;
   }
-  counter = f + stride;
   unlockparallellock(lockid);
+  return count;
+}
+
+// The work of pass p on the block with first column f. False when the
+// pass's failure flag is set: the task then takes no further block.
+template <class T, int W>
+bool blockwork(const sweepdata<T>& s, pass p, std::int64_t f, std::int64_t distance,
+               std::int64_t firstblock, const real_t<T>& tolerance, std::int32_t* info,
+               std::int32_t phase) {
+  const std::int64_t l = std::min(f + s.q - 1, s.n);
+  switch (p) {
+    case pass::firstinterior:
+      return firstinteriorblock<T, W>(s, f, l, tolerance, info, phase);
+    case pass::separator:
+      separatorblock<T, W>(s, f, l, distance, firstblock);
+      break;
+    case pass::interior:
+      return interiorblock<T, W>(s, f, l, distance, firstblock, tolerance, info, phase);
+    case pass::backward:
+      backwardblock<T, W>(s, f, l, distance);
+      break;
+    case pass::finished:
+      break;
+  }
   return true;
 }
 
-// One task's share of the sweep, with W lanes.
+// The work of pass p on a group of regular blocks, the first at column f,
+// side by side in lanes. When a pivot of any of them is rejected, nothing
+// of the group has been written back: the blocks are then worked one by
+// one, which rejects the same pivot and raises the failure flag.
+template <class T, int W>
+bool groupwork(const sweepdata<T>& s, pass p, std::int64_t f, std::int64_t stride,
+               std::int64_t distance, std::int64_t firstblock, const real_t<T>& tolerance,
+               std::int32_t* info, std::int32_t phase) {
+  groupscratch<T> scratch;
+  blockgroup<T> g(s, p, f, stride, &scratch);
+  bool factored = true;
+  switch (p) {
+    case pass::firstinterior:
+      factored = firstinteriorgroup(g, tolerance);
+      break;
+    case pass::separator:
+      separatorgroup(g, distance);
+      return true;
+    case pass::interior:
+      factored = interiorgroup(g, distance, tolerance);
+      break;
+    case pass::backward:
+      backwardgroup(g, distance);
+      return true;
+    case pass::finished:
+      return true;
+  }
+  if (factored) return !flagset(info, phase);
+  for (std::int64_t k = 0; k < groupwidth<T>; ++k) {
+    if (!blockwork<T, W>(s, p, f + k * stride, distance, firstblock, tolerance, info, phase)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Blocks per take in pass p: a group when the half bandwidth has one and
+// the group's local arrays fit its scratch, else 1.
+template <class T>
+std::int64_t takewidth(const sweepdata<T>& s, pass p) {
+  const bool fits = groupsize(p, s.m, s.q, s.nrhs) <= groupscratch<T>::capacity;
+  return s.m >= 1 && fits ? groupwidth<T> : 1;
+}
+
+// One task's share of the sweep, with W lanes within a block.
 template <class T, int W>
 void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* eventids,
                const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
@@ -608,26 +547,24 @@ void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* 
   pass current = pass::firstinterior;
   while (current != pass::finished) {
     std::int64_t& counter = current == pass::backward ? backblock : nextblock;
+    const std::int64_t width = takewidth(s, current);
+    const auto regular = [&](std::int64_t f) {
+      return regularblock(current, f, s.n, s.m, s.q, distance, firstblock);
+    };
     bool going = true;  // false once the pass's failure flag is seen
-    std::int64_t f = 0;
-    while (going && takeblock(lockid, counter, stride, s.n, f)) {
-      const std::int64_t l = std::min(f + s.q - 1, s.n);
-      switch (current) {
-        case pass::firstinterior:
-          going = firstinteriorblock<T, W>(s, f, l, tolerance, info, phase);
-          break;
-        case pass::separator:
-          separatorblock<T, W>(s, f, l, distance, firstblock);
-          break;
-        case pass::interior:
-          going = interiorblock<T, W>(s, f, l, distance, firstblock, tolerance, info, phase);
-          break;
-        case pass::backward:
-          backwardblock<T, W>(s, f, l, distance);
-          break;
-        case pass::finished:
-          break;
+    std::int64_t f = 0, taken = 0;
+    while (going && (taken = takeblocks(lockid, counter, stride, s.n, width, regular, f)) > 0) {
+      if (taken == 1) {
+        going = blockwork<T, W>(s, current, f, distance, firstblock, tolerance, info, phase);
+        continue;
       }
+      // With the tasks taking groups in turn, this task's next group is
+      // likely the one ntasks groups on: its reads from memory start now.
+      const std::int64_t ahead = f + ntasks * width * stride;
+      if (regular(ahead) && regular(ahead + (width - 1) * stride)) {
+        prefetchgroup(s, current, ahead, stride, distance);
+      }
+      going = groupwork<T, W>(s, current, f, stride, distance, firstblock, tolerance, info, phase);
     }
     if (arrivelast(eventids[phase - 1])) {
       sweep::endpass(current, s.n, s.q, level, distance, stride, firstblock, nextblock,

@@ -254,6 +254,28 @@ TYPED_TEST(Mesolution, RejectedPivotStopsAfterItsInteriorPass) {
   }
 }
 
+// The same when the failing block is worked in a group with others, side
+// by side in lanes: 400 blocks of 5 columns; block 37 is interior at level
+// 1, block 38 at level 2, both in the middle of a group of their pass.
+// Nothing of such a group is written back, and the blocks worked one by one
+// then find the pivot.
+TYPED_TEST(Mesolution, RejectedPivotInsideAGroupStopsAfterItsInteriorPass) {
+  using T = TypeParam;
+  constexpr std::int32_t n = 2000, m = 4, q = 5;
+  const T nan(std::numeric_limits<real_t<T>>::quiet_NaN());
+  for (const auto& [column, level] : {std::pair{181, 2}, std::pair{186, 4}}) {
+    for (const std::int32_t tasks : {1, 3}) {
+      SCOPED_TRACE(::testing::Message() << "column " << column << ", " << tasks << " tasks");
+      problem<T> p(n, m, 1);
+      band_matrix<T>{p.a.data(), m}(column, column) = nan;
+      const outcome o = p.solve(q, tasks);
+      EXPECT_EQ(o.status, 1);
+      EXPECT_EQ(o.level, level);
+      EXPECT_EQ(o.backblock, 0);
+    }
+  }
+}
+
 // The public entry: its own block width and the current task count.
 TYPED_TEST(Mesolution, EntrySolvesAndReportsFailure) {
   using T = TypeParam;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/runtime.hpp"
+#include "tests/solves.hpp"
 
 namespace {
 
@@ -245,6 +246,34 @@ TEST_F(Events, AlternatingEventsNeverLetATaskPassABarrierEarly) {
 
   deleteparallellock(s.lock);
   for (std::int32_t ev : s.eventids) deleteparallelevent(ev);
+}
+
+// Solves on several threads create, use and delete their events at the same
+// time: no event is ever handed to two of them, and each event counts only
+// its own participant.
+TEST_F(Events, CreationsOnSeveralThreadsNeverShareAnEvent) {
+  solves::holders held;
+  std::atomic<int> notlast{0};
+  solves::runtogether(8, [&](int k) {
+    for (int round = 0; round < 1000; ++round) {
+      std::int32_t ev = 0;
+      createparallelevent(ev);
+      held.take(ev, k);
+      initializeparallelevent(ev, 1);
+      postparallelevent(ev);
+      std::int32_t done = 1;
+      ifcompleteparallelevent(ev, done);
+      if (done != 0) notlast += 1;
+      completeparallelevent(ev);
+      held.giveback(ev);
+      deleteparallelevent(ev);
+    }
+  });
+  EXPECT_EQ(held.clashes, 0);
+  EXPECT_EQ(held.missing, 0);
+  EXPECT_EQ(notlast, 0);
+  EXPECT_GE(def_event::index, 1);
+  EXPECT_LE(def_event::index, slots);
 }
 
 }  // namespace

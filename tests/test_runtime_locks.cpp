@@ -1,5 +1,6 @@
 // Parallel locks: search order and reuse, the full table, identifiers that
-// name no lock, and that locking holds the named mutex against other threads.
+// name no lock, that locking holds the named mutex against other threads, and
+// creations and deletions on several threads at once.
 //
 // Each test reads the search start it begins with and leaves every lock free.
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "runtime/runtime.hpp"
+#include "tests/solves.hpp"
 
 namespace {
 
@@ -107,6 +109,32 @@ TEST_F(Locks, IdentifiersNamingNoLockDoNothing) {
   }
   EXPECT_EQ(std::memcmp(flags, lockflag, sizeof flags), 0);
   EXPECT_EQ(lockindex, index);
+}
+
+// Solves on several threads create and delete their locks at the same time:
+// no lock is ever handed to two of them, and the search start stays a lock
+// number.
+TEST_F(Locks, CreationsOnSeveralThreadsNeverShareALock) {
+  solves::holders held;
+  solves::runtogether(8, [&](int k) {
+    for (int round = 0; round < 2000; ++round) {
+      std::int32_t lk[2] = {0, 0};
+      for (std::int32_t& id : lk) {
+        createparallellock(id);
+        held.take(id, k);
+      }
+      lockonparallellock(lk[0]);
+      unlockparallellock(lk[0]);
+      for (const std::int32_t id : lk) {
+        held.giveback(id);
+        deleteparallellock(id);
+      }
+    }
+  });
+  EXPECT_EQ(held.clashes, 0);
+  EXPECT_EQ(held.missing, 0);  // 16 locks at most in use at once
+  EXPECT_GE(lockindex, 1);
+  EXPECT_LE(lockindex, slots);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "runtime/runtime.hpp"
+#include "tests/solves.hpp"
 
 namespace {
 
@@ -338,6 +339,30 @@ TEST_F(Tasks, WaitForAllThenTerminateAllFreesEverySlot) {
   terminatealltasks();
 }
 
+// Several threads dispatch tasks and wait for them at the same time: no slot
+// is ever handed to two tasks in use, and every task runs once.
+TEST_F(Tasks, DispatchesOnSeveralThreadsNeverShareASlot) {
+  solves::holders held;
+  solves::runtogether(8, [&](int k) {
+    for (int round = 0; round < 20; ++round) {
+      std::int32_t t[4] = {};
+      for (std::int32_t& id : t) {
+        dispatch_0(id, countrun);
+        held.take(id, k);
+      }
+      for (const std::int32_t id : t) {
+        held.giveback(id);
+        waitforandterminatetask(id);
+      }
+    }
+  });
+  EXPECT_EQ(held.clashes, 0);
+  EXPECT_EQ(held.missing, 0);  // 32 slots at most in use at once
+  EXPECT_EQ(runs, 8 * 20 * 4);
+  EXPECT_GE(nexttask, 1);
+  EXPECT_LE(nexttask, slots);
+}
+
 TEST_F(Tasks, ShutdownDestroysTableMutexesAndALaterUseMakesThemAnew) {
   std::int32_t task = 0;
   dispatch_0(task, countrun);
@@ -345,23 +370,31 @@ TEST_F(Tasks, ShutdownDestroysTableMutexesAndALaterUseMakesThemAnew) {
   std::int32_t ev = 0;
   createparallelevent(ev);
   deleteparallelevent(ev);
+  std::int32_t lk = 0;
+  createparallellock(lk);
+  deleteparallellock(lk);
   EXPECT_EQ(def_dispatch::tasklockflag, 1);
   EXPECT_EQ(def_event::eventlockflag, 1);
+  EXPECT_EQ(def_lock::tablelockflag, 1);
 
   orvekdone();
   EXPECT_EQ(def_dispatch::tasklockflag, 0);
   EXPECT_EQ(def_event::eventlockflag, 0);
+  EXPECT_EQ(def_lock::tablelockflag, 0);
   mtaskdone();  // nothing left to destroy
 
-  // Two threads make the first dispatch and the first event creation at once.
+  // Two threads make the first dispatch, event creation and lock creation at
+  // once.
   std::int32_t ids[2] = {0, 0};
   std::int32_t evs[2] = {0, 0};
+  std::int32_t lks[2] = {0, 0};
   {
     std::latch start(2);
     auto first = [&](std::int32_t k) {
       start.arrive_and_wait();
       dispatch_0(ids[k], countrun);
       createparallelevent(evs[k]);
+      createparallellock(lks[k]);
     };
     std::jthread a(first, 0), b(first, 1);
   }
@@ -371,10 +404,15 @@ TEST_F(Tasks, ShutdownDestroysTableMutexesAndALaterUseMakesThemAnew) {
   EXPECT_NE(evs[0], 0);
   EXPECT_NE(evs[1], 0);
   EXPECT_NE(evs[0], evs[1]);
+  EXPECT_NE(lks[0], 0);
+  EXPECT_NE(lks[1], 0);
+  EXPECT_NE(lks[0], lks[1]);
   EXPECT_EQ(def_dispatch::tasklockflag, 1);
   EXPECT_EQ(def_event::eventlockflag, 1);
+  EXPECT_EQ(def_lock::tablelockflag, 1);
   waitforandterminatealltasks();
   for (std::int32_t ev : evs) deleteparallelevent(ev);
+  for (std::int32_t id : lks) deleteparallellock(id);
   EXPECT_EQ(runs, 3);
 }
 

@@ -16,43 +16,15 @@
 #include "solver/stagewise.hpp"
 #include "solver/team.hpp"
 #include "tests/oracle.hpp"
+#include "tests/solves.hpp"
 
 namespace {
 
 using stagewise::kernels;
 
-// The public entries of each element kind.
-template <class T>
-struct entries;
-template <>
-struct entries<float> {
-  static constexpr auto decomposition = &decomposition_csp_4;
-  static constexpr auto substitution = &substitution_csp_4;
-  static constexpr auto solution = &solution_csp_4;
-};
-template <>
-struct entries<double> {
-  static constexpr auto decomposition = &decomposition_csp_8;
-  static constexpr auto substitution = &substitution_csp_8;
-  static constexpr auto solution = &solution_csp_8;
-};
-template <>
-struct entries<std::complex<float>> {
-  static constexpr auto decomposition = &decomposition_csp_z4;
-  static constexpr auto substitution = &substitution_csp_z4;
-  static constexpr auto solution = &solution_csp_z4;
-};
-template <>
-struct entries<std::complex<double>> {
-  static constexpr auto decomposition = &decomposition_csp_z8;
-  static constexpr auto substitution = &substitution_csp_z8;
-  static constexpr auto solution = &solution_csp_z8;
-};
-
-template <class T>
-bool samebits(const std::vector<T>& x, const std::vector<T>& y) {
-  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0;
-}
+using solves::entries;
+using solves::samebits;
+using solves::tablesinuse;
 
 // The shared cursors and failure flags of one kernel run, as an entry sets
 // them up before the tasks start.
@@ -148,15 +120,6 @@ std::vector<T> transcription(const std::vector<T>& factor, std::vector<T> b, std
 // after every stage has run.
 std::int64_t pastlast(std::int64_t n, std::int64_t q) { return 1 + q * ((n + q - 1) / q); }
 std::int64_t beforefirst(std::int64_t n, std::int64_t w) { return n - w * ((n + w - 1) / w); }
-
-// Task slots, events and locks of the runtime still in use.
-int inuse() {
-  int count = 0;
-  for (const auto& slot : def_dispatch::argu) count += slot[0] != -1;
-  for (const auto& event : def_event::events) count += event[0] != -1;
-  for (const std::int32_t flag : def_lock::lockflag) count += flag != 0;
-  return count;
-}
 
 // Block widths around M: 1, below M, M, M+1, past N, and one whose cursors
 // pass 2^31.
@@ -271,7 +234,7 @@ TYPED_TEST(Stagewise, EntriesAgreeWithTheOracle) {
     EXPECT_TRUE(samebits(std::vector<T>(z.begin() + s.n, z.end()),
                          std::vector<T>(x.begin() + s.n, x.end())));
   }
-  EXPECT_EQ(inuse(), 0);
+  EXPECT_EQ(tablesinuse(), 0);
 }
 
 // The entries' bodies with one block width and 1, 2 or 5 participants give
@@ -304,7 +267,7 @@ TYPED_TEST(Stagewise, EntriesIndependentOfTaskCount) {
       EXPECT_TRUE(samebits(z, firstz));
     }
   }
-  EXPECT_EQ(inuse(), 0);
+  EXPECT_EQ(tablesinuse(), 0);
 }
 
 // Row c of the lower triangle made zero, diagonal included: L(c, p) = 0 for
@@ -372,7 +335,7 @@ TYPED_TEST(Stagewise, RejectedPivotStopsAfterItsStage) {
     band = s.band;
     entries<T>::solution(band.data(), n, m, b.data(), nrhs, status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(inuse(), 0);
+    EXPECT_EQ(tablesinuse(), 0);
   }
 }
 
@@ -404,7 +367,7 @@ TYPED_TEST(Stagewise, EmptyProblems) {
     entries<T>::substitution(band.data(), s.n, m, b.data(), nrhs);
     EXPECT_TRUE(samebits(b, rhs));
   }
-  EXPECT_EQ(inuse(), 0);
+  EXPECT_EQ(tablesinuse(), 0);
 }
 
 }  // namespace

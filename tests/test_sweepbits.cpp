@@ -1,7 +1,8 @@
 // The factor-and-solve kernel against a transcription of its passes, bit for
 // bit: the matrix, the right-hand sides and both work arrays. The kernel
-// chooses its inner loops by the half bandwidth (sets of 4, 8 or 16 lanes,
-// plain loops beyond 128), so the band widths below take every one of them;
+// chooses its inner loops by the half bandwidth (groups of blocks side by
+// side in lanes, sets of 4, 8 or 16 lanes within a block, plain loops
+// beyond 1024), so the band widths below take every one of them;
 // the strongly dominant systems let the couplings decay through the
 // subnormal range, where the single precision kinds take other paths than
 // with normal numbers.
@@ -318,15 +319,20 @@ struct shape {
   std::int32_t n, m, q, nrhs;
 };
 
-// Half bandwidths for each lane width (M <= 4, <= 8, <= 16 and up to 128)
-// and the plain loops (M > 128); full and partial lane sets; q = M + 1 and
-// wider blocks; last blocks shorter than M; two right-hand sides; and the
+// Half bandwidths for each lane width (M <= 4, <= 8, <= 16 and beyond);
+// full and partial lane sets; q = M + 1 and wider blocks; last blocks shorter than M; two right-hand sides; and the
 // benchmark's bandwidth and block width over enough blocks for the strongly
-// dominant system to reach subnormal couplings.
+// dominant system to reach subnormal couplings. The last rows have hundreds
+// of blocks, so that every pass up to level 4 or 8 works groups of blocks
+// side by side in lanes (16 or 8 per group) and leaves partial groups and
+// irregular blocks at its ends to go one by one; the block counts are not
+// multiples of the group widths, and some orders are not multiples of q.
 constexpr shape shapes[] = {
-    {40, 1, 3, 1},      {61, 3, 7, 2},      {90, 4, 5, 1},    {150, 5, 11, 1},  {200, 8, 72, 2},
-    {97, 8, 9, 1},      {300, 13, 44, 1},   {150, 16, 17, 1}, {160, 17, 33, 2}, {130, 40, 41, 1},
-    {300, 128, 129, 1}, {280, 130, 131, 1}, {3000, 8, 72, 1}};
+    {40, 1, 3, 1},      {61, 3, 7, 2},      {90, 4, 5, 1},     {150, 5, 11, 1},
+    {200, 8, 72, 2},    {97, 8, 9, 1},      {300, 13, 44, 1},  {150, 16, 17, 1},
+    {160, 17, 33, 2},   {130, 40, 41, 1},   {300, 128, 129, 1}, {280, 130, 131, 1},
+    {3000, 8, 72, 1},   {1201, 1, 2, 1},    {1500, 3, 4, 2},   {2003, 8, 9, 1},
+    {1805, 5, 11, 1},   {2500, 16, 17, 1},  {2000, 24, 25, 3}, {4000, 32, 33, 1}};
 
 TYPED_TEST(SweepBits, KernelMatchesTranscription) {
   using T = TypeParam;
@@ -345,6 +351,19 @@ TYPED_TEST(SweepBits, KernelMatchesTranscription) {
       }
     }
   }
+}
+
+// Beyond the widest band the lane loops hold (1024), the plain loops: one
+// full block and a short one, on one task.
+TYPED_TEST(SweepBits, PlainLoopsBeyondTheWidestLaneBand) {
+  using T = TypeParam;
+  problem<T> expected(1030, 1025, 1026, 1, 1.0);
+  transcription(expected.view());
+  problem<T> p(1030, 1025, 1026, 1, 1.0);
+  ASSERT_EQ(p.solve(1), 0);
+  EXPECT_TRUE(samebits(p.a, expected.a));
+  EXPECT_TRUE(samebits(p.b, expected.b));
+  EXPECT_TRUE(samebits(p.work, expected.work));
 }
 
 // The strongly dominant systems do reach the subnormal range in single
