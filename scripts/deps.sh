@@ -16,6 +16,12 @@ packages=(
   libcli11-dev
   nlohmann-json3-dev
   gnuplot-nox
+  pkg-config
+  python3-dev
+  python3-numpy
+  python3-pybind11
+  python3-scipy
+  python3-pytest
 )
 
 missing=()

@@ -1,0 +1,225 @@
+"""cspband: a parallel direct solver for symmetric positive definite band
+systems, called as scipy.linalg's banded routines are.
+
+    solveh_banded(ab, b, ...)           A x = b for real SPD band matrices
+    cholesky_banded(ab, ...)            the Cholesky factor in scipy's storage
+    cho_solve_banded((cb, lower), b)    a solve with that factor
+    solve_symmetric_banded(ab, b, ...)  real or complex symmetric (A = A.T)
+    set_tasks(n), get_tasks()           the process-wide task count
+
+The band is stored as scipy stores it (ab of shape (m+1, n)): upper form
+ab[m + i - j, j] == a[i, j] for i <= j (the default), lower form
+ab[i - j, j] == a[i, j] for i >= j (lower=True). The interpreter lock is
+released while the solver runs, so solves from several threads run at once.
+"""
+
+import operator
+
+import numpy as np
+from numpy.linalg import LinAlgError
+
+from . import _csp
+
+__version__ = _csp.version()
+
+__all__ = [
+    "solveh_banded",
+    "cholesky_banded",
+    "cho_solve_banded",
+    "solve_symmetric_banded",
+    "set_tasks",
+    "get_tasks",
+    "__version__",
+]
+
+_INT32_MAX = 2**31 - 1
+_NOT_POSITIVE_DEFINITE = "matrix is not positive definite: the factorization rejected a pivot"
+
+
+def _validated(a, check_finite):
+    """a as an array, rejected as scipy's banded routines reject it."""
+    if np.ma.isMaskedArray(a):
+        raise ValueError("masked arrays are not supported")
+    a = np.asarray(a)
+    if a.dtype == object:
+        raise ValueError("object arrays are not supported")
+    if a.dtype.kind not in "biufc":
+        raise TypeError(f"unsupported array dtype {a.dtype}")
+    if check_finite and not np.isfinite(a).all():
+        raise ValueError("array must not contain infs or NaNs")
+    return a
+
+
+def _datacopied(arr, original):
+    """Whether arr is a private copy of original, free to be overwritten."""
+    if arr is original:
+        return False
+    if not isinstance(original, np.ndarray) and hasattr(original, "__array__"):
+        return False
+    return arr.base is None
+
+
+def _real_dtype(routine, *arrays):
+    """float32 when every array is float32, else float64; complex refused."""
+    if any(a.dtype.kind == "c" for a in arrays):
+        raise TypeError(
+            f"cspband.{routine} takes real arrays: scipy's {routine} is Hermitian for "
+            "complex input, this library's complex kinds are complex symmetric "
+            "(A = A.T); use cspband.solve_symmetric_banded for those"
+        )
+    if all(a.dtype == np.float32 for a in arrays):
+        return np.dtype(np.float32)
+    return np.dtype(np.float64)
+
+
+def _any_dtype(*arrays):
+    """The solver's kind for real or complex arrays: single precision only
+    when every array is single precision."""
+    single = all(a.dtype in (np.float32, np.complex64) for a in arrays)
+    if any(a.dtype.kind == "c" for a in arrays):
+        return np.dtype(np.complex64 if single else np.complex128)
+    return np.dtype(np.float32 if single else np.float64)
+
+
+def _band_shape(a, name):
+    if a.ndim != 2 or a.shape[0] < 1:
+        raise ValueError(f"{name} must be a 2-D array of shape (m+1, n), got shape {a.shape}")
+
+
+def _rhs_shape(a, b, name):
+    if b.ndim not in (1, 2):
+        raise ValueError(f"b must be a 1-D or 2-D array, got shape {b.shape}")
+    if a.shape[-1] != b.shape[0]:
+        raise ValueError(f"shapes of {name} and b are not compatible.")
+
+
+def _tasks(tasks):
+    if tasks is None:
+        return None
+    tasks = operator.index(tasks)
+    if tasks < 1:
+        raise ValueError(f"tasks must be at least 1, got {tasks}")
+    return min(tasks, _INT32_MAX)
+
+
+def _writable_fortran(a, dtype):
+    return (
+        a.dtype == dtype and a.flags.f_contiguous and a.flags.writeable and a.flags.aligned
+    )
+
+
+def _solution_array(b1, dtype, overwrite_b):
+    """b itself when it may be overwritten and is laid out for the solver,
+    else a Fortran-ordered copy in the solver's dtype."""
+    if overwrite_b and _writable_fortran(b1, dtype):
+        return b1
+    return np.array(b1, dtype=dtype, order="F")
+
+
+def _raise_for(info):
+    if info > 0:
+        raise LinAlgError(_NOT_POSITIVE_DEFINITE)
+
+
+def _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks, dtype_of):
+    a1 = _validated(ab, check_finite)
+    b1 = _validated(b, check_finite)
+    _band_shape(a1, "ab")
+    _rhs_shape(a1, b1, "ab")
+    tasks = _tasks(tasks)
+    dtype = dtype_of(a1, b1)
+    overwrite_ab = overwrite_ab or _datacopied(a1, ab)
+    overwrite_b = overwrite_b or _datacopied(b1, b)
+    if a1.dtype != dtype:
+        # One converted copy, in the solver's own layout for the lower form.
+        a1 = np.asarray(a1, dtype=dtype, order="F")
+        overwrite_ab = True
+    x = _solution_array(b1, dtype, overwrite_b)
+    if a1.shape[1] > 0:
+        _raise_for(_csp.solve(a1, bool(lower), bool(overwrite_ab), x, tasks))
+    return x
+
+
+def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
+                  check_finite=True, *, tasks=None):
+    """Solve a x = b for a real symmetric positive definite band matrix a.
+
+    As scipy.linalg.solveh_banded: ab (m+1, n) holds the band in upper form
+    (ab[m + i - j, j] == a[i, j], i <= j) or, with lower=True, in lower form
+    (ab[i - j, j] == a[i, j], i >= j); b has shape (n,) or (n, k), and the
+    result has b's shape. float32 input stays float32, other real and
+    integer input becomes float64; complex input raises TypeError (use
+    solve_symmetric_banded). tasks sets the task count for this call.
+
+    ab and b are changed only when overwrite_ab / overwrite_b is true (ab
+    then holds scratch). With overwrite_ab=True and ab in lower form,
+    Fortran-ordered float32/float64, the band is not copied; otherwise it is
+    copied once.
+
+    Raises LinAlgError when a is not positive definite, ValueError for
+    shapes that do not fit and, with check_finite, for NaN or inf.
+    """
+    return _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks,
+                  lambda *arrays: _real_dtype("solveh_banded", *arrays))
+
+
+def solve_symmetric_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
+                           check_finite=True, *, tasks=None):
+    """Solve a x = b for a real or complex symmetric band matrix, a = a.T.
+
+    Arguments as solveh_banded. Complex matrices are complex symmetric (no
+    conjugation: the stored triangle is mirrored as it is) and are factored
+    as a = L L.T; complex64 stays complex64 and complex128 complex128 (with
+    any other input, double precision). Raises LinAlgError when the
+    factorization meets a zero pivot (real: a pivot that is not positive).
+    """
+    return _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks, _any_dtype)
+
+
+def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True):
+    """Cholesky factor of a real symmetric positive definite band matrix.
+
+    As scipy.linalg.cholesky_banded: returns c of ab's shape, the factor U
+    (a = U.T U, upper form) or L (a = L L.T, lower=True) in ab's storage,
+    for cho_solve_banded. The entries outside the band keep ab's values.
+    """
+    a1 = _validated(ab, check_finite)
+    _band_shape(a1, "ab")
+    dtype = _real_dtype("cholesky_banded", a1)
+    overwrite_ab = overwrite_ab or _datacopied(a1, ab)
+    c = a1 if overwrite_ab and _writable_fortran(a1, dtype) else np.array(a1, dtype=dtype, order="F")
+    if c.shape[1] > 0:
+        _raise_for(_csp.factor(c, bool(lower)))
+    return c
+
+
+def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True):
+    """Solve a x = b with the factor from cholesky_banded.
+
+    As scipy.linalg.cho_solve_banded: cb_and_lower is (cb, lower), cb the
+    factor and lower the form it is in. cb is never changed.
+    """
+    (cb, lower) = cb_and_lower
+    cb1 = _validated(cb, check_finite)
+    b1 = _validated(b, check_finite)
+    _band_shape(cb1, "cb")
+    _rhs_shape(cb1, b1, "cb")
+    dtype = _real_dtype("cho_solve_banded", cb1, b1)
+    overwrite_b = overwrite_b or _datacopied(b1, b)
+    if cb1.dtype != dtype:
+        cb1 = np.asarray(cb1, dtype=dtype, order="F")
+    x = _solution_array(b1, dtype, overwrite_b)
+    if cb1.shape[1] > 0:
+        _raise_for(_csp.factor_solve(cb1, bool(lower), x))
+    return x
+
+
+def set_tasks(n):
+    """Set the task count of every later solve in this process (capped at
+    the processor count and 32); n <= 0: the processor count again."""
+    _csp.set_tasks(max(min(operator.index(n), _INT32_MAX), -_INT32_MAX))
+
+
+def get_tasks():
+    """The task count a solve runs with now."""
+    return _csp.get_tasks()

@@ -1,0 +1,243 @@
+// cspband._csp: the C interface for numpy arrays. The Python side
+// (cspband/__init__.py) checks shapes, dtypes and finiteness and makes the
+// arrays of the right dtype; this module lays the band out for the solver
+// (in place when it already is, else in one copy, from any strides) and
+// calls <csp/csp.h> with the interpreter lock released.
+
+#include <csp/csp.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "capi/storage.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+template <class T>
+struct centries;
+template <>
+struct centries<float> {
+  static constexpr auto solve = &csp_solve_s;
+  static constexpr auto factor = &csp_factor_s;
+  static constexpr auto factorsolve = &csp_factor_solve_s;
+};
+template <>
+struct centries<double> {
+  static constexpr auto solve = &csp_solve_d;
+  static constexpr auto factor = &csp_factor_d;
+  static constexpr auto factorsolve = &csp_factor_solve_d;
+};
+template <>
+struct centries<std::complex<float>> {
+  static constexpr auto solve = &csp_solve_c;
+  static constexpr auto factor = &csp_factor_c;
+  static constexpr auto factorsolve = &csp_factor_solve_c;
+};
+template <>
+struct centries<std::complex<double>> {
+  static constexpr auto solve = &csp_solve_z;
+  static constexpr auto factor = &csp_factor_z;
+  static constexpr auto factorsolve = &csp_factor_solve_z;
+};
+
+std::int32_t dimension(py::ssize_t extent) {
+  if (extent > std::numeric_limits<std::int32_t>::max()) {
+    throw py::value_error("array dimension too large for 32-bit indices");
+  }
+  return static_cast<std::int32_t>(extent);
+}
+
+// Whether a holds T in Fortran order, aligned: LAPACK storage with the
+// leading dimension of its first extent.
+template <class T>
+bool fortran(const py::array& a) {
+  const auto item = static_cast<py::ssize_t>(sizeof(T));
+  const bool aligned = reinterpret_cast<std::uintptr_t>(a.data()) % alignof(T) == 0;
+  const bool columns = a.ndim() < 2 || a.shape(1) <= 1 || a.strides(1) == a.shape(0) * item;
+  return aligned && (a.shape(0) <= 1 || a.strides(0) == item) && columns;
+}
+
+// The band of a 2-D array ab of shape (m+1, n), in scipy's (and LAPACK's)
+// lower or upper form, as the solver takes it: the lower form with leading
+// dimension mc+1, mc = min(m, n-1). ab itself when it already is that and
+// the call allows it (for a solve that writes in it: ab may be overwritten
+// and is writable); else a copy, made by prepare() (which needs no
+// interpreter lock).
+template <class T>
+class band {
+ public:
+  enum use { overwrite, read, copy };
+
+  band(const py::array& ab, bool lower, use how)
+      : n_(dimension(ab.shape(1))), m_(dimension(ab.shape(0)) - 1),
+        from_{static_cast<const unsigned char*>(ab.data()), ab.strides(0), ab.strides(1), m_,
+              lower} {
+    const bool allowed = how == read || (how == overwrite && ab.writeable());
+    if (allowed && lower && fortran<T>(ab) && capi::compactlayout(lower, n_, m_, m_ + 1)) {
+      own_ = const_cast<T*>(static_cast<const T*>(ab.data()));
+    }
+  }
+
+  // False when the copy cannot be allocated. Touches no Python object.
+  bool prepare() {
+    if (own_ != nullptr) return true;
+    if (!copy_.acquire(capi::compactsize(n_, m()))) return false;
+    capi::copyin(from_, n_, m(), copy_.data());
+    return true;
+  }
+  T* data() const { return own_ != nullptr ? own_ : copy_.data(); }
+  std::int32_t n() const { return n_; }
+  std::int32_t m() const { return capi::bandwidth(n_, m_); }
+
+ private:
+  std::int32_t n_, m_;
+  capi::stridedband<const T> from_;
+  T* own_ = nullptr;  // ab itself, when the solver may work in it (read only for
+                      // band<T>::read)
+  capi::scratch<T> copy_;
+};
+
+// The right-hand sides x, made by the Python side: Fortran order, writable.
+// No right-hand side at all: null, which the C interface accepts then.
+template <class T>
+T* rhs(py::array& x, std::int32_t n, std::int32_t& nrhs) {
+  if (x.shape(0) != n || x.ndim() > 2) throw std::invalid_argument("cspband: b does not fit");
+  nrhs = x.ndim() == 1 ? 1 : dimension(x.shape(1));
+  if (x.size() == 0) return nullptr;
+  if (!fortran<T>(x) || !x.writeable()) {
+    throw std::invalid_argument("cspband: b must be a writable Fortran-ordered array");
+  }
+  return static_cast<T*>(x.mutable_data());
+}
+
+// Sets the task count for one call (none: the count stays), and sets the
+// previous count back at the end. The count is process-wide.
+class taskscope {
+ public:
+  explicit taskscope(const py::object& tasks) : set_(!tasks.is_none()) {
+    if (!set_) return;
+    previous_ = csp_get_tasks();
+    csp_set_tasks(tasks.cast<std::int32_t>());
+  }
+  ~taskscope() {
+    if (set_) csp_set_tasks(previous_);
+  }
+  taskscope(const taskscope&) = delete;
+  taskscope& operator=(const taskscope&) = delete;
+
+ private:
+  bool set_;
+  std::int32_t previous_ = 0;
+};
+
+// A return code of the C interface that is not the matrix's: memory, or an
+// argument the Python side should have caught.
+int checked(int info) {
+  if (info == CSP_OUT_OF_MEMORY) throw std::bad_alloc();
+  if (info < 0) throw std::invalid_argument("cspband: internal argument error");
+  return info;
+}
+
+template <class T>
+int solve(py::array& ab, bool lower, bool overwrite, py::array& x,
+          const py::object& tasks) {
+  band<T> a(ab, lower, overwrite ? band<T>::overwrite : band<T>::copy);
+  std::int32_t nrhs = 0;
+  T* b = rhs<T>(x, a.n(), nrhs);
+  taskscope scope(tasks);
+  int info = CSP_OUT_OF_MEMORY;
+  {
+    py::gil_scoped_release unlocked;
+    if (a.prepare()) {
+      info = centries<T>::solve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
+                                std::max(a.n(), std::int32_t{1}));
+    }
+  }
+  return checked(info);
+}
+
+template <class T>
+int factor(py::array& c, bool lower) {
+  if (!fortran<T>(c) || !c.writeable()) {
+    throw std::invalid_argument("cspband: the factor must be a writable Fortran-ordered array");
+  }
+  const std::int32_t n = dimension(c.shape(1)), m = dimension(c.shape(0)) - 1;
+  T* data = static_cast<T*>(c.mutable_data());
+  py::gil_scoped_release unlocked;
+  return checked(centries<T>::factor(lower ? 'L' : 'U', n, m, data, m + 1));
+}
+
+template <class T>
+int factorsolve(py::array& cb, bool lower, py::array& x) {
+  band<T> a(cb, lower, band<T>::read);
+  std::int32_t nrhs = 0;
+  T* b = rhs<T>(x, a.n(), nrhs);
+  int info = CSP_OUT_OF_MEMORY;
+  {
+    py::gil_scoped_release unlocked;
+    if (a.prepare()) {
+      info = centries<T>::factorsolve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
+                                      std::max(a.n(), std::int32_t{1}));
+    }
+  }
+  return checked(info);
+}
+
+// Calls f.template operator()<T>() for the element kind of dtype.
+template <class F>
+int bykind(const py::dtype& dtype, F&& f) {
+  if (dtype.is(py::dtype::of<float>())) return f.template operator()<float>();
+  if (dtype.is(py::dtype::of<double>())) return f.template operator()<double>();
+  if (dtype.is(py::dtype::of<std::complex<float>>())) {
+    return f.template operator()<std::complex<float>>();
+  }
+  if (dtype.is(py::dtype::of<std::complex<double>>())) {
+    return f.template operator()<std::complex<double>>();
+  }
+  throw py::type_error("cspband: unsupported dtype");
+}
+
+void samedtype(const py::array& a, const py::array& b) {
+  if (!a.dtype().is(b.dtype())) throw py::type_error("cspband: ab and b differ in dtype");
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_csp, module) {
+  module.doc() = "The csp band solver's C interface for numpy arrays (used by cspband).";
+
+  module.def(
+      "solve",
+      [](py::array ab, bool lower, bool overwrite, py::array x,
+         const py::object& tasks) {
+        samedtype(ab, x);
+        return bykind(ab.dtype(), [&]<class T>() { return solve<T>(ab, lower, overwrite, x, tasks); });
+      },
+      py::arg("ab"), py::arg("lower"), py::arg("overwrite_ab"), py::arg("x"), py::arg("tasks"),
+      "Solves A x = b in place in x; returns the C interface's code.");
+  module.def(
+      "factor",
+      [](py::array c, bool lower) {
+        return bykind(c.dtype(), [&]<class T>() { return factor<T>(c, lower); });
+      },
+      py::arg("c"), py::arg("lower"), "Factors the band in c in place; returns the code.");
+  module.def(
+      "factor_solve",
+      [](py::array cb, bool lower, py::array x) {
+        samedtype(cb, x);
+        return bykind(cb.dtype(), [&]<class T>() { return factorsolve<T>(cb, lower, x); });
+      },
+      py::arg("cb"), py::arg("lower"), py::arg("x"),
+      "Solves with the factor in cb in place in x; returns the code.");
+  module.def("set_tasks", &csp_set_tasks, py::arg("tasks"));
+  module.def("get_tasks", &csp_get_tasks);
+  module.def("version", &csp_version);
+}
