@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "solver/loops.hpp"
 #include "solver/schedule.hpp"
@@ -104,13 +105,25 @@ inline bool regularblock(sweep::pass p, std::int64_t f, std::int64_t n, std::int
 // Local element i of `local` <- the W spans of `count` elements that start
 // at p, p + stride, ..., lane k from span k; read W elements of each span
 // at a time and transposed in registers.
+//
+// A complex element is its real and imaginary part side by side, and lanes
+// of complex elements are the vector of real parts followed by the vector
+// of imaginary parts: the spans of a complex kind are moved as spans of
+// twice as many reals, whose lanes land in that order.
 template <class T, int W>
 void interleave(lanes<T, W>* local, const T* p, std::int64_t stride, std::int64_t count) {
-  lanes<T, W> tile[W];
-  for (std::int64_t i0 = 0; i0 < count; i0 += W) {
-    const std::int64_t rows = std::min<std::int64_t>(W, count - i0);
-    readrows(tile, p + i0, stride, W, rows);
-    for (std::int64_t i = 0; i < rows; ++i) local[i0 + i] = tile[i];
+  using R = real_t<T>;
+  constexpr int parts = is_complex_v<T> ? 2 : 1;
+  static_assert(sizeof(lanes<T, W>) == parts * sizeof(lanes<R, W>));
+  const R* reals = reinterpret_cast<const R*>(p);
+  char* bytes = reinterpret_cast<char*>(local);
+  lanes<R, W> tile[W];
+  for (std::int64_t i0 = 0; i0 < parts * count; i0 += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, parts * count - i0);
+    readrows(tile, reals + i0, parts * stride, W, rows);
+    for (std::int64_t i = 0; i < rows; ++i) {
+      std::memcpy(bytes + (i0 + i) * sizeof tile[i], &tile[i], sizeof tile[i]);
+    }
   }
 }
 
@@ -131,18 +144,22 @@ void prefetchspans(int w, const T* p, std::int64_t stride, std::int64_t count) {
 // The converse: span k <- lane k of the local elements.
 template <class T, int W>
 void deinterleave(const lanes<T, W>* local, T* p, std::int64_t stride, std::int64_t count) {
-  lanes<T, W> tile[W];
-  for (std::int64_t i0 = 0; i0 < count; i0 += W) {
-    const std::int64_t rows = std::min<std::int64_t>(W, count - i0);
+  using R = real_t<T>;
+  constexpr int parts = is_complex_v<T> ? 2 : 1;
+  R* reals = reinterpret_cast<R*>(p);
+  const char* bytes = reinterpret_cast<const char*>(local);
+  lanes<R, W> tile[W];
+  for (std::int64_t i0 = 0; i0 < parts * count; i0 += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, parts * count - i0);
     for (std::int64_t i = 0; i < W; ++i) {
       if (i < rows) {
-        tile[i] = local[i0 + i];
+        std::memcpy(&tile[i], bytes + (i0 + i) * sizeof tile[i], sizeof tile[i]);
       } else {
         clearlanes(tile[i]);
       }
     }
     transposelanes(tile);
-    for (int k = 0; k < W; ++k) storelanes(tile[k], p + k * stride + i0, rows);
+    for (int k = 0; k < W; ++k) storelanes(tile[k], reals + k * parts * stride + i0, rows);
   }
 }
 
