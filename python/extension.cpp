@@ -15,38 +15,12 @@
 #include <new>
 #include <stdexcept>
 
+#include "capi/centries.hpp"
 #include "capi/storage.hpp"
 
 namespace py = pybind11;
 
 namespace {
-
-template <class T>
-struct centries;
-template <>
-struct centries<float> {
-  static constexpr auto solve = &csp_solve_s;
-  static constexpr auto factor = &csp_factor_s;
-  static constexpr auto factorsolve = &csp_factor_solve_s;
-};
-template <>
-struct centries<double> {
-  static constexpr auto solve = &csp_solve_d;
-  static constexpr auto factor = &csp_factor_d;
-  static constexpr auto factorsolve = &csp_factor_solve_d;
-};
-template <>
-struct centries<std::complex<float>> {
-  static constexpr auto solve = &csp_solve_c;
-  static constexpr auto factor = &csp_factor_c;
-  static constexpr auto factorsolve = &csp_factor_solve_c;
-};
-template <>
-struct centries<std::complex<double>> {
-  static constexpr auto solve = &csp_solve_z;
-  static constexpr auto factor = &csp_factor_z;
-  static constexpr auto factorsolve = &csp_factor_solve_z;
-};
 
 std::int32_t dimension(py::ssize_t extent) {
   if (extent > std::numeric_limits<std::int32_t>::max()) {

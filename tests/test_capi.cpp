@@ -14,39 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "capi/centries.hpp"
 #include "capi/solve.hpp"
 #include "runtime/runtime.hpp"
 #include "tests/oracle.hpp"
 
 namespace {
-
-// The C entries of each element kind.
-template <class T>
-struct centries;
-template <>
-struct centries<float> {
-  static constexpr auto solve = &csp_solve_s;
-  static constexpr auto factor = &csp_factor_s;
-  static constexpr auto factorsolve = &csp_factor_solve_s;
-};
-template <>
-struct centries<double> {
-  static constexpr auto solve = &csp_solve_d;
-  static constexpr auto factor = &csp_factor_d;
-  static constexpr auto factorsolve = &csp_factor_solve_d;
-};
-template <>
-struct centries<std::complex<float>> {
-  static constexpr auto solve = &csp_solve_c;
-  static constexpr auto factor = &csp_factor_c;
-  static constexpr auto factorsolve = &csp_factor_solve_c;
-};
-template <>
-struct centries<std::complex<double>> {
-  static constexpr auto solve = &csp_solve_z;
-  static constexpr auto factor = &csp_factor_z;
-  static constexpr auto factorsolve = &csp_factor_solve_z;
-};
 
 template <class T>
 T nan() {
