@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "capi/checks.hpp"
-#include "capi/entries.hpp"
+#include "solver/entries.hpp"
 #include "capi/include/csp/csp.h"
 #include "capi/method.hpp"
 #include "capi/storage.hpp"
@@ -40,9 +40,9 @@ int solve(method how, char uplo, std::int32_t n, std::int32_t m, std::int32_t nr
 
   std::int32_t status = 0;
   if (how == method::sweep) {
-    entries<T>::sweep(a, n, mc, rhs.data(), nrhs, work.data(), status);
+    cspentries<T>::mesolution(a, n, mc, rhs.data(), nrhs, work.data(), status);
   } else {
-    entries<T>::solution(a, n, mc, rhs.data(), nrhs, status);
+    cspentries<T>::solution(a, n, mc, rhs.data(), nrhs, status);
   }
   rhs.close();
   return status;  // 1 when a pivot was rejected: the solver does not say where
@@ -64,7 +64,7 @@ int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab) 
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   std::int32_t status = 0;
-  entries<T>::decomposition(a, n, mc, status);
+  cspentries<T>::decomposition(a, n, mc, status);
   if (a != ab) copyout(a, n, mc, lapackband(ab, m, ldab, islower(uplo)));
   return status;
 }
@@ -80,7 +80,7 @@ int factorsolve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, co
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   compactrhs<T> rhs(b, n, nrhs, ldb);
   if (!rhs.open()) return CSP_OUT_OF_MEMORY;
-  entries<T>::substitution(a, n, bandwidth(n, m), rhs.data(), nrhs);
+  cspentries<T>::substitution(a, n, bandwidth(n, m), rhs.data(), nrhs);
   rhs.close();
   return 0;
 }

@@ -22,41 +22,14 @@
 #include "runtime/runtime.hpp"
 #include "solver/band.hpp"
 #include "solver/csp.hpp"
+#include "solver/entries.hpp"
 #include "tests/oracle.hpp"
 
 namespace solves {
 
 // The public entries of each element kind.
 template <class T>
-struct entries;
-template <>
-struct entries<float> {
-  static constexpr auto mesolution = &mesolution_csp_4;
-  static constexpr auto decomposition = &decomposition_csp_4;
-  static constexpr auto substitution = &substitution_csp_4;
-  static constexpr auto solution = &solution_csp_4;
-};
-template <>
-struct entries<double> {
-  static constexpr auto mesolution = &mesolution_csp_8;
-  static constexpr auto decomposition = &decomposition_csp_8;
-  static constexpr auto substitution = &substitution_csp_8;
-  static constexpr auto solution = &solution_csp_8;
-};
-template <>
-struct entries<std::complex<float>> {
-  static constexpr auto mesolution = &mesolution_csp_z4;
-  static constexpr auto decomposition = &decomposition_csp_z4;
-  static constexpr auto substitution = &substitution_csp_z4;
-  static constexpr auto solution = &solution_csp_z4;
-};
-template <>
-struct entries<std::complex<double>> {
-  static constexpr auto mesolution = &mesolution_csp_z8;
-  static constexpr auto decomposition = &decomposition_csp_z8;
-  static constexpr auto substitution = &substitution_csp_z8;
-  static constexpr auto solution = &solution_csp_z8;
-};
+using entries = cspentries<T>;
 
 // x and y hold the same bits (memcmp, so that NaNs compare too; an empty
 // vector may hold no array at all, which memcmp must not be given).
