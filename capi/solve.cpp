@@ -1,57 +1,125 @@
-// csp_solve_X, csp_factor_X, csp_factor_solve_X: the four element kinds of
-// each family, forwarding to the templates of capi/solve.hpp.
+// csp_solve_X, csp_solve_tasks_X, csp_factor_X, csp_factor_solve_X: the four
+// element kinds of each family, forwarding to the templates of
+// capi/solve.hpp.
+
+#include <complex>
+#include <type_traits>
 
 #include "capi/solve.hpp"
+
+namespace {
+
+// The element type the solver works in for an element type of the C
+// interface: the C complex structs are std::complex, whose layout they share.
+template <class C>
+struct nativeof {
+  using type = C;
+};
+template <>
+struct nativeof<csp_complex_float> {
+  using type = std::complex<float>;
+};
+template <>
+struct nativeof<csp_complex_double> {
+  using type = std::complex<double>;
+};
+static_assert(sizeof(csp_complex_float) == sizeof(std::complex<float>) &&
+              alignof(csp_complex_float) == alignof(std::complex<float>));
+static_assert(sizeof(csp_complex_double) == sizeof(std::complex<double>) &&
+              alignof(csp_complex_double) == alignof(std::complex<double>));
+
+template <class C>
+auto native(C* p) {
+  using T = typename nativeof<std::remove_const_t<C>>::type;
+  using Pointer = std::conditional_t<std::is_const_v<C>, const T*, T*>;
+  return reinterpret_cast<Pointer>(p);
+}
+
+template <class C>
+int solve(char uplo, int32_t n, int32_t m, int32_t nrhs, C* ab, int32_t ldab, C* b,
+          int32_t ldb, int32_t tasks) {
+  return capi::solve(uplo, n, m, nrhs, native(ab), ldab, native(b), ldb, tasks);
+}
+
+template <class C>
+int factor(char uplo, int32_t n, int32_t m, C* ab, int32_t ldab) {
+  return capi::factor(uplo, n, m, native(ab), ldab);
+}
+
+template <class C>
+int factorsolve(char uplo, int32_t n, int32_t m, int32_t nrhs, const C* ab, int32_t ldab, C* b,
+                int32_t ldb) {
+  return capi::factorsolve(uplo, n, m, nrhs, native(ab), ldab, native(b), ldb);
+}
+
+}  // namespace
 
 extern "C" {
 
 int csp_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, float* ab, int32_t ldab,
                 float* b, int32_t ldb) {
-  return capi::solve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, 0);
 }
 int csp_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, double* ab, int32_t ldab,
                 double* b, int32_t ldb) {
-  return capi::solve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, 0);
 }
 int csp_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_float* ab,
                 int32_t ldab, csp_complex_float* b, int32_t ldb) {
-  return capi::solve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, 0);
 }
 int csp_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_double* ab,
                 int32_t ldab, csp_complex_double* b, int32_t ldb) {
-  return capi::solve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, 0);
+}
+
+int csp_solve_tasks_s(char uplo, int32_t n, int32_t m, int32_t nrhs, float* ab, int32_t ldab,
+                      float* b, int32_t ldb, int32_t tasks) {
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, tasks);
+}
+int csp_solve_tasks_d(char uplo, int32_t n, int32_t m, int32_t nrhs, double* ab, int32_t ldab,
+                      double* b, int32_t ldb, int32_t tasks) {
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, tasks);
+}
+int csp_solve_tasks_c(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_float* ab,
+                      int32_t ldab, csp_complex_float* b, int32_t ldb, int32_t tasks) {
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, tasks);
+}
+int csp_solve_tasks_z(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_double* ab,
+                      int32_t ldab, csp_complex_double* b, int32_t ldb, int32_t tasks) {
+  return solve(uplo, n, m, nrhs, ab, ldab, b, ldb, tasks);
 }
 
 int csp_factor_s(char uplo, int32_t n, int32_t m, float* ab, int32_t ldab) {
-  return capi::factor(uplo, n, m, ab, ldab);
+  return factor(uplo, n, m, ab, ldab);
 }
 int csp_factor_d(char uplo, int32_t n, int32_t m, double* ab, int32_t ldab) {
-  return capi::factor(uplo, n, m, ab, ldab);
+  return factor(uplo, n, m, ab, ldab);
 }
 int csp_factor_c(char uplo, int32_t n, int32_t m, csp_complex_float* ab, int32_t ldab) {
-  return capi::factor(uplo, n, m, ab, ldab);
+  return factor(uplo, n, m, ab, ldab);
 }
 int csp_factor_z(char uplo, int32_t n, int32_t m, csp_complex_double* ab, int32_t ldab) {
-  return capi::factor(uplo, n, m, ab, ldab);
+  return factor(uplo, n, m, ab, ldab);
 }
 
 int csp_factor_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, const float* ab,
                        int32_t ldab, float* b, int32_t ldb) {
-  return capi::factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
 }
 int csp_factor_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, const double* ab,
                        int32_t ldab, double* b, int32_t ldb) {
-  return capi::factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
 }
 int csp_factor_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
                        const csp_complex_float* ab, int32_t ldab, csp_complex_float* b,
                        int32_t ldb) {
-  return capi::factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
 }
 int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
                        const csp_complex_double* ab, int32_t ldab, csp_complex_double* b,
                        int32_t ldb) {
-  return capi::factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
+  return factorsolve(uplo, n, m, nrhs, ab, ldab, b, ldb);
 }
 
 }  // extern "C"

@@ -1,16 +1,18 @@
 // The bodies of the C interface's solver routines, one template per family;
-// csp_solve_X, csp_factor_X and csp_factor_solve_X forward to them. The
-// arguments are those of <csp/csp.h>; the return codes too.
+// csp_solve_X, csp_solve_tasks_X, csp_factor_X and csp_factor_solve_X
+// forward to them. The arguments are those of <csp/csp.h>, with the
+// complex kinds as std::complex; the return codes too.
 #pragma once
 
 #include <complex>
 #include <cstdint>
 
 #include "capi/checks.hpp"
-#include "solver/entries.hpp"
 #include "capi/include/csp/csp.h"
 #include "capi/method.hpp"
 #include "capi/storage.hpp"
+#include "capi/tasks.hpp"
+#include "solver/entries.hpp"
 
 namespace capi {
 
@@ -23,13 +25,12 @@ inline constexpr kind kindof<std::complex<float>> = kind::c;
 template <>
 inline constexpr kind kindof<std::complex<double>> = kind::z;
 
-// Factors and solves A*X = B with the given method: csp_solve_X passes
+// Factors and solves A*X = B, arguments already checked and n > 0, with the
+// given method on at most `tasks` tasks: solve() passes
 // solvemethod(kind, n, bandwidth(n, m)); tests drive both methods.
 template <class T>
-int solve(method how, char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* ab,
-          std::int32_t ldab, T* b, std::int32_t ldb) {
-  if (const int bad = checksolve(uplo, n, m, nrhs, ab, ldab, b, ldb)) return bad;
-  if (n == 0) return 0;
+int solvechecked(method how, char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs,
+                 T* ab, std::int32_t ldab, T* b, std::int32_t ldb, std::int32_t tasks) {
   const std::int32_t mc = bandwidth(n, m);
   scratch<T> bandcopy, work;
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
@@ -40,18 +41,24 @@ int solve(method how, char uplo, std::int32_t n, std::int32_t m, std::int32_t nr
 
   std::int32_t status = 0;
   if (how == method::sweep) {
-    cspentries<T>::mesolution(a, n, mc, rhs.data(), nrhs, work.data(), status);
+    entry::mesolution(a, n, mc, rhs.data(), nrhs, work.data(), status, tasks);
   } else {
-    cspentries<T>::solution(a, n, mc, rhs.data(), nrhs, status);
+    entry::solution(a, n, mc, rhs.data(), nrhs, status, tasks);
   }
   rhs.close();
   return status;  // 1 when a pivot was rejected: the solver does not say where
 }
 
+// csp_solve_X (tasks 0: the process-wide count) and csp_solve_tasks_X.
+// Every argument is checked before anything is computed from it.
 template <class T>
 int solve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* ab,
-          std::int32_t ldab, T* b, std::int32_t ldb) {
-  return solve(solvemethod(kindof<T>, n, bandwidth(n, m)), uplo, n, m, nrhs, ab, ldab, b, ldb);
+          std::int32_t ldab, T* b, std::int32_t ldb, std::int32_t tasks) {
+  if (const int bad = checksolve(uplo, n, m, nrhs, ab, ldab, b, ldb)) return bad;
+  if (tasks < 0) return -9;
+  if (n == 0) return 0;
+  return solvechecked(solvemethod(kindof<T>, n, bandwidth(n, m)), uplo, n, m, nrhs, ab, ldab,
+                      b, ldb, calltasks(tasks));
 }
 
 // Factors A in place, leaving L (uplo 'L') or U = L^T (uplo 'U') in ab.
@@ -64,7 +71,7 @@ int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab) 
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   std::int32_t status = 0;
-  cspentries<T>::decomposition(a, n, mc, status);
+  entry::decomposition(a, n, mc, status, calltasks(0));
   if (a != ab) copyout(a, n, mc, lapackband(ab, m, ldab, islower(uplo)));
   return status;
 }
@@ -80,7 +87,7 @@ int factorsolve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, co
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   compactrhs<T> rhs(b, n, nrhs, ldb);
   if (!rhs.open()) return CSP_OUT_OF_MEMORY;
-  cspentries<T>::substitution(a, n, bandwidth(n, m), rhs.data(), nrhs);
+  entry::substitution(a, n, bandwidth(n, m), rhs.data(), nrhs, calltasks(0));
   rhs.close();
   return 0;
 }

@@ -4,7 +4,7 @@
 // (in place when it already is, else in one copy, from any strides) and
 // calls <csp/csp.h> with the interpreter lock released.
 
-#include <csp/csp.h>
+#include <csp/csp.hpp>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -15,7 +15,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "capi/centries.hpp"
 #include "capi/storage.hpp"
 
 namespace py = pybind11;
@@ -92,26 +91,6 @@ T* rhs(py::array& x, std::int32_t n, std::int32_t& nrhs) {
   return static_cast<T*>(x.mutable_data());
 }
 
-// Sets the task count for one call (none: the count stays), and sets the
-// previous count back at the end. The count is process-wide.
-class taskscope {
- public:
-  explicit taskscope(const py::object& tasks) : set_(!tasks.is_none()) {
-    if (!set_) return;
-    previous_ = csp_get_tasks();
-    csp_set_tasks(tasks.cast<std::int32_t>());
-  }
-  ~taskscope() {
-    if (set_) csp_set_tasks(previous_);
-  }
-  taskscope(const taskscope&) = delete;
-  taskscope& operator=(const taskscope&) = delete;
-
- private:
-  bool set_;
-  std::int32_t previous_ = 0;
-};
-
 // A return code of the C interface that is not the matrix's: memory, or an
 // argument the Python side should have caught.
 int checked(int info) {
@@ -120,19 +99,26 @@ int checked(int info) {
   return info;
 }
 
+// The task count of one call (None: the process-wide count), handed to the
+// C interface with the call, so that the count other threads' solves read
+// is never touched.
+std::int32_t calltasks(const py::object& tasks) {
+  return tasks.is_none() ? 0 : tasks.cast<std::int32_t>();
+}
+
 template <class T>
 int solve(py::array& ab, bool lower, bool overwrite, py::array& x,
           const py::object& tasks) {
   band<T> a(ab, lower, overwrite ? band<T>::overwrite : band<T>::copy);
   std::int32_t nrhs = 0;
   T* b = rhs<T>(x, a.n(), nrhs);
-  taskscope scope(tasks);
+  const std::int32_t count = calltasks(tasks);
   int info = CSP_OUT_OF_MEMORY;
   {
     py::gil_scoped_release unlocked;
     if (a.prepare()) {
-      info = centries<T>::solve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
-                                std::max(a.n(), std::int32_t{1}));
+      info = csp::nothrow::solve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
+                                 std::max(a.n(), std::int32_t{1}), count);
     }
   }
   return checked(info);
@@ -146,7 +132,7 @@ int factor(py::array& c, bool lower) {
   const std::int32_t n = dimension(c.shape(1)), m = dimension(c.shape(0)) - 1;
   T* data = static_cast<T*>(c.mutable_data());
   py::gil_scoped_release unlocked;
-  return checked(centries<T>::factor(lower ? 'L' : 'U', n, m, data, m + 1));
+  return checked(csp::nothrow::factor(lower ? 'L' : 'U', n, m, data, m + 1));
 }
 
 template <class T>
@@ -158,29 +144,33 @@ int factorsolve(py::array& cb, bool lower, py::array& x) {
   {
     py::gil_scoped_release unlocked;
     if (a.prepare()) {
-      info = centries<T>::factorsolve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
-                                      std::max(a.n(), std::int32_t{1}));
+      info = csp::nothrow::factor_solve('L', a.n(), a.m(), nrhs, a.data(), a.m() + 1, b,
+                                        std::max(a.n(), std::int32_t{1}));
     }
   }
   return checked(info);
 }
 
+// Whether dtype is T's. Dtypes are compared by equivalence, not identity:
+// arrays that came through pickle (and so multiprocessing), ctypes arrays
+// and dtypes with metadata have dtype objects of their own.
+template <class T>
+bool holds(const py::dtype& dtype) {
+  return dtype.equal(py::dtype::of<T>());
+}
+
 // Calls f.template operator()<T>() for the element kind of dtype.
 template <class F>
 int bykind(const py::dtype& dtype, F&& f) {
-  if (dtype.is(py::dtype::of<float>())) return f.template operator()<float>();
-  if (dtype.is(py::dtype::of<double>())) return f.template operator()<double>();
-  if (dtype.is(py::dtype::of<std::complex<float>>())) {
-    return f.template operator()<std::complex<float>>();
-  }
-  if (dtype.is(py::dtype::of<std::complex<double>>())) {
-    return f.template operator()<std::complex<double>>();
-  }
+  if (holds<float>(dtype)) return f.template operator()<float>();
+  if (holds<double>(dtype)) return f.template operator()<double>();
+  if (holds<std::complex<float>>(dtype)) return f.template operator()<std::complex<float>>();
+  if (holds<std::complex<double>>(dtype)) return f.template operator()<std::complex<double>>();
   throw py::type_error("cspband: unsupported dtype");
 }
 
 void samedtype(const py::array& a, const py::array& b) {
-  if (!a.dtype().is(b.dtype())) throw py::type_error("cspband: ab and b differ in dtype");
+  if (!a.dtype().equal(b.dtype())) throw py::type_error("cspband: ab and b differ in dtype");
 }
 
 }  // namespace

@@ -1,10 +1,34 @@
 // The public solver entries of each element kind, for code written once as
-// a template over the element type (the C interface, the tests).
+// a template over the element type (the tests), and the bodies they share
+// with the C interface.
 #pragma once
 
 #include <complex>
+#include <cstdint>
 
 #include "solver/csp.hpp"
+
+// The bodies of the solver entries, with the number of tasks to run as an
+// argument (1..32; the result does not depend on it). The named entries
+// (mesolution_csp_X, solution_csp_X, decomposition_csp_X,
+// substitution_csp_X) pass the process-wide task count; the C interface
+// passes the count of one call, so that a call's own count never touches
+// the one other threads read. Arguments otherwise as the named entries;
+// defined for the four element kinds.
+namespace entry {
+template <class T>
+void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                const std::int32_t& nrhs, T* work, std::int32_t& status, std::int32_t tasks);
+template <class T>
+void solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+              const std::int32_t& nrhs, std::int32_t& status, std::int32_t tasks);
+template <class T>
+void decomposition(T* a, const std::int32_t& n, const std::int32_t& m, std::int32_t& status,
+                   std::int32_t tasks);
+template <class T>
+void substitution(const T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                  const std::int32_t& nrhs, std::int32_t tasks);
+}  // namespace entry
 
 template <class T>
 struct cspentries;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "solver/csp.hpp"
+#include "solver/entries.hpp"
 #include "solver/element.hpp"
 #include "solver/schedule.hpp"
 #include "solver/team.hpp"
@@ -29,12 +30,38 @@ std::int32_t usefulparticipants(std::int32_t n, std::int32_t m) {
   return static_cast<std::int32_t>(std::clamp(work / share, 1.0, double{maxteam}));
 }
 
-template <class T, class Kernel>
-void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
-                const std::int32_t& nrhs, T* work, std::int32_t& status,
-                void (*requiregrain)(), Kernel sweepkernel) {
-  requiregrain();
-  const std::int32_t requested = std::min(teamsize(), usefulparticipants<T>(n, m));
+// The grain-size routine and the sweep kernel of each element kind.
+template <class T>
+struct sweepkind;
+template <>
+struct sweepkind<float> {
+  static constexpr auto requiregrain = &requiregrainsize;
+  static constexpr auto kernel = &kernel::p_mesolution_csp_4;
+};
+template <>
+struct sweepkind<double> {
+  static constexpr auto requiregrain = &requiregrainsize;
+  static constexpr auto kernel = &kernel::p_mesolution_csp_8;
+};
+template <>
+struct sweepkind<std::complex<float>> {
+  static constexpr auto requiregrain = &requiregrainsizeforcomplex;
+  static constexpr auto kernel = &kernel::p_mesolution_csp_z4;
+};
+template <>
+struct sweepkind<std::complex<double>> {
+  static constexpr auto requiregrain = &requiregrainsizeforcomplex;
+  static constexpr auto kernel = &kernel::p_mesolution_csp_z8;
+};
+
+}  // namespace
+
+template <class T>
+void entry::mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                       const std::int32_t& nrhs, T* work, std::int32_t& status,
+                       std::int32_t tasks) {
+  sweepkind<T>::requiregrain();
+  const std::int32_t requested = std::min(tasks, usefulparticipants<T>(n, m));
   team t;
   openteam(t);
 
@@ -50,15 +77,22 @@ void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
   T* const savedcoupling = work;
   T* const coupling = work + split;
 
-  runteam(t, requested, sweepkernel, a, n, m, b, nrhs, savedcoupling, coupling, t.lockid,
-          t.eventids, q, t.ntasks, level, distance, stride, firstblock, nextblock, backblock,
-          tolerance, info);
+  runteam(t, requested, sweepkind<T>::kernel, a, n, m, b, nrhs, savedcoupling, coupling,
+          t.lockid, t.eventids, q, t.ntasks, level, distance, stride, firstblock, nextblock,
+          backblock, tolerance, info);
 
   status = info[0] != 0 ? 1 : info[1];
   closeteam(t);
 }
 
-}  // namespace
+#define CSP_INSTANTIATE(T)                                                                   \
+  template void entry::mesolution<T>(T*, const std::int32_t&, const std::int32_t&, T*,     \
+                                     const std::int32_t&, T*, std::int32_t&, std::int32_t);
+CSP_INSTANTIATE(float)
+CSP_INSTANTIATE(double)
+CSP_INSTANTIATE(std::complex<float>)
+CSP_INSTANTIATE(std::complex<double>)
+#undef CSP_INSTANTIATE
 
 // mesolution_csp_4(a, n, m, b, nrhs, work, status): solves A*X = B for a
 // symmetric positive definite band matrix, factoring and solving in one
@@ -83,24 +117,22 @@ void mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
 // system (A = L*L^T without conjugation).
 void mesolution_csp_4(float* a, const std::int32_t& n, const std::int32_t& m, float* b,
                       const std::int32_t& nrhs, float* work, std::int32_t& status) {
-  mesolution(a, n, m, b, nrhs, work, status, requiregrainsize, kernel::p_mesolution_csp_4);
+  entry::mesolution(a, n, m, b, nrhs, work, status, teamsize());
 }
 
 void mesolution_csp_8(double* a, const std::int32_t& n, const std::int32_t& m, double* b,
                       const std::int32_t& nrhs, double* work, std::int32_t& status) {
-  mesolution(a, n, m, b, nrhs, work, status, requiregrainsize, kernel::p_mesolution_csp_8);
+  entry::mesolution(a, n, m, b, nrhs, work, status, teamsize());
 }
 
 void mesolution_csp_z4(std::complex<float>* a, const std::int32_t& n, const std::int32_t& m,
                        std::complex<float>* b, const std::int32_t& nrhs,
                        std::complex<float>* work, std::int32_t& status) {
-  mesolution(a, n, m, b, nrhs, work, status, requiregrainsizeforcomplex,
-             kernel::p_mesolution_csp_z4);
+  entry::mesolution(a, n, m, b, nrhs, work, status, teamsize());
 }
 
 void mesolution_csp_z8(std::complex<double>* a, const std::int32_t& n, const std::int32_t& m,
                        std::complex<double>* b, const std::int32_t& nrhs,
                        std::complex<double>* work, std::int32_t& status) {
-  mesolution(a, n, m, b, nrhs, work, status, requiregrainsizeforcomplex,
-             kernel::p_mesolution_csp_z8);
+  entry::mesolution(a, n, m, b, nrhs, work, status, teamsize());
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "solver/csp.hpp"
+#include "solver/entries.hpp"
 #include "solver/stagewise.hpp"
 #include "solver/team.hpp"
 
@@ -38,6 +39,37 @@ std::int32_t stagewidth(const std::int32_t& m) {
   return m / 8;
 }
 
+template <class T>
+void entry::decomposition(T* a, const std::int32_t& n, const std::int32_t& m,
+                          std::int32_t& status, std::int32_t tasks) {
+  stagewise::decomposition(a, n, m, stagewidth(m), tasks, status);
+}
+
+template <class T>
+void entry::substitution(const T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                         const std::int32_t& nrhs, std::int32_t tasks) {
+  stagewise::substitution(a, n, m, b, nrhs, stagewise::onestage, tasks);
+}
+
+template <class T>
+void entry::solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
+                     const std::int32_t& nrhs, std::int32_t& status, std::int32_t tasks) {
+  stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, tasks, status);
+}
+
+#define CSP_INSTANTIATE(T)                                                                   \
+  template void entry::decomposition<T>(T*, const std::int32_t&, const std::int32_t&,      \
+                                        std::int32_t&, std::int32_t);                      \
+  template void entry::substitution<T>(const T*, const std::int32_t&, const std::int32_t&, \
+                                       T*, const std::int32_t&, std::int32_t);             \
+  template void entry::solution<T>(T*, const std::int32_t&, const std::int32_t&, T*,       \
+                                   const std::int32_t&, std::int32_t&, std::int32_t);
+CSP_INSTANTIATE(float)
+CSP_INSTANTIATE(double)
+CSP_INSTANTIATE(std::complex<float>)
+CSP_INSTANTIATE(std::complex<double>)
+#undef CSP_INSTANTIATE
+
 // decomposition_csp_X(a, n, m, status): factors A = L*L^T in place.
 //   a      (in/out) band matrix of order N, half bandwidth M; overwritten by L
 //   n      (in)     order N; N <= 0: nothing to do, status 0
@@ -46,19 +78,19 @@ std::int32_t stagewidth(const std::int32_t& m) {
 //                   definite, or holds a NaN); a is then partly factored
 void decomposition_csp_4(float* a, const std::int32_t& n, const std::int32_t& m,
                          std::int32_t& status) {
-  stagewise::decomposition(a, n, m, stagewidth(m), teamsize(), status);
+  entry::decomposition(a, n, m, status, teamsize());
 }
 void decomposition_csp_8(double* a, const std::int32_t& n, const std::int32_t& m,
                          std::int32_t& status) {
-  stagewise::decomposition(a, n, m, stagewidth(m), teamsize(), status);
+  entry::decomposition(a, n, m, status, teamsize());
 }
 void decomposition_csp_z4(std::complex<float>* a, const std::int32_t& n, const std::int32_t& m,
                           std::int32_t& status) {
-  stagewise::decomposition(a, n, m, stagewidth(m), teamsize(), status);
+  entry::decomposition(a, n, m, status, teamsize());
 }
 void decomposition_csp_z8(std::complex<double>* a, const std::int32_t& n, const std::int32_t& m,
                           std::int32_t& status) {
-  stagewise::decomposition(a, n, m, stagewidth(m), teamsize(), status);
+  entry::decomposition(a, n, m, status, teamsize());
 }
 
 // substitution_csp_X(a, n, m, b, nrhs): solves L*L^T*X = B. The
@@ -75,20 +107,20 @@ void decomposition_csp_z8(std::complex<double>* a, const std::int32_t& n, const 
 //   nrhs (in)     number of right-hand sides; N <= 0 or nrhs <= 0: nothing
 void substitution_csp_4(const float* a, const std::int32_t& n, const std::int32_t& m, float* b,
                         const std::int32_t& nrhs) {
-  stagewise::substitution(a, n, m, b, nrhs, stagewise::onestage, teamsize());
+  entry::substitution(a, n, m, b, nrhs, teamsize());
 }
 void substitution_csp_8(const double* a, const std::int32_t& n, const std::int32_t& m, double* b,
                         const std::int32_t& nrhs) {
-  stagewise::substitution(a, n, m, b, nrhs, stagewise::onestage, teamsize());
+  entry::substitution(a, n, m, b, nrhs, teamsize());
 }
 void substitution_csp_z4(const std::complex<float>* a, const std::int32_t& n,
                          const std::int32_t& m, std::complex<float>* b, const std::int32_t& nrhs) {
-  stagewise::substitution(a, n, m, b, nrhs, stagewise::onestage, teamsize());
+  entry::substitution(a, n, m, b, nrhs, teamsize());
 }
 void substitution_csp_z8(const std::complex<double>* a, const std::int32_t& n,
                          const std::int32_t& m, std::complex<double>* b,
                          const std::int32_t& nrhs) {
-  stagewise::substitution(a, n, m, b, nrhs, stagewise::onestage, teamsize());
+  entry::substitution(a, n, m, b, nrhs, teamsize());
 }
 
 // solution_csp_X(a, n, m, b, nrhs, status): factors A = L*L^T in place and
@@ -104,21 +136,17 @@ void substitution_csp_z8(const std::complex<double>* a, const std::int32_t& n,
 //                   defined content
 void solution_csp_4(float* a, const std::int32_t& n, const std::int32_t& m, float* b,
                     const std::int32_t& nrhs, std::int32_t& status) {
-  stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, teamsize(),
-                      status);
+  entry::solution(a, n, m, b, nrhs, status, teamsize());
 }
 void solution_csp_8(double* a, const std::int32_t& n, const std::int32_t& m, double* b,
                     const std::int32_t& nrhs, std::int32_t& status) {
-  stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, teamsize(),
-                      status);
+  entry::solution(a, n, m, b, nrhs, status, teamsize());
 }
 void solution_csp_z4(std::complex<float>* a, const std::int32_t& n, const std::int32_t& m,
                      std::complex<float>* b, const std::int32_t& nrhs, std::int32_t& status) {
-  stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, teamsize(),
-                      status);
+  entry::solution(a, n, m, b, nrhs, status, teamsize());
 }
 void solution_csp_z8(std::complex<double>* a, const std::int32_t& n, const std::int32_t& m,
                      std::complex<double>* b, const std::int32_t& nrhs, std::int32_t& status) {
-  stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, teamsize(),
-                      status);
+  entry::solution(a, n, m, b, nrhs, status, teamsize());
 }

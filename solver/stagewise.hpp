@@ -1,7 +1,7 @@
 // The bodies of the stage-wise solver entries (decomposition_csp_*,
 // substitution_csp_*, solution_csp_*) with the block width and the number
-// of participants as arguments: the entries pass stagewidth(M) and
-// teamsize(); tests drive them with any q and participant count.
+// of participants as arguments: the entries pass stagewidth(M) and their
+// task count; tests drive them with any q and participant count.
 #pragma once
 
 #include <complex>

@@ -6,7 +6,7 @@
 // argument error; matrices that are not positive definite; the task count;
 // solves on several threads at once.
 
-#include <csp/csp.h>
+#include <csp/csp.hpp>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "capi/centries.hpp"
 #include "capi/solve.hpp"
 #include "runtime/runtime.hpp"
 #include "tests/oracle.hpp"
@@ -106,7 +105,7 @@ struct lapacksystem {
     return padding;
   }
   int solve() {
-    return centries<T>::solve(l.uplo, l.n, l.m, l.nrhs, ab.data(), ldab, b.data(), ldb);
+    return csp::nothrow::solve(l.uplo, l.n, l.m, l.nrhs, ab.data(), ldab, b.data(), ldb);
   }
 };
 
@@ -182,8 +181,8 @@ TYPED_TEST(CInterface, SolvesInEveryLayout) {
     EXPECT_TRUE(samebits(x, y)) << "storage changed the result";
 
     lapacksystem<T> swept(l);
-    ASSERT_EQ(capi::solve(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
-                          swept.ldab, swept.b.data(), swept.ldb),
+    ASSERT_EQ(capi::solvechecked(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
+                          swept.ldab, swept.b.data(), swept.ldb, capi::calltasks(0)),
               0);
     expectsolved(swept);
   }
@@ -197,7 +196,7 @@ TYPED_TEST(CInterface, FactorsAndSolvesWithTheFactor) {
   for (const layout& l : layouts) {
     SCOPED_TRACE(::testing::Message() << l);
     lapacksystem<T> s(l);
-    ASSERT_EQ(centries<T>::factor(l.uplo, l.n, l.m, s.ab.data(), s.ldab), 0);
+    ASSERT_EQ(csp::nothrow::factor(l.uplo, l.n, l.m, s.ab.data(), s.ldab), 0);
     for (std::size_t k = 0; k < s.ab.size(); ++k) {
       ASSERT_EQ(isnotanumber(s.ab[k]), !s.inband(static_cast<std::int64_t>(k))) << "position " << k;
     }
@@ -206,7 +205,7 @@ TYPED_TEST(CInterface, FactorsAndSolvesWithTheFactor) {
     const std::vector<T> factor = s.ab;
     for (int repeat = 0; repeat < 2; ++repeat) {
       lapacksystem<T> fresh(l);
-      ASSERT_EQ(centries<T>::factorsolve(l.uplo, l.n, l.m, l.nrhs, s.ab.data(), s.ldab,
+      ASSERT_EQ(csp::nothrow::factor_solve(l.uplo, l.n, l.m, l.nrhs, s.ab.data(), s.ldab,
                                          fresh.b.data(), fresh.ldb),
                 0);
       expectsolved(fresh);
@@ -248,7 +247,7 @@ TYPED_TEST(CInterfaceReal, FactorIsLapacksFactor) {
   for (const layout& l : layouts) {
     SCOPED_TRACE(::testing::Message() << l);
     lapacksystem<T> ours(l), theirs(l), withours(l), withtheirs(l);
-    ASSERT_EQ(centries<T>::factor(l.uplo, l.n, l.m, ours.ab.data(), ours.ldab), 0);
+    ASSERT_EQ(csp::nothrow::factor(l.uplo, l.n, l.m, ours.ab.data(), ours.ldab), 0);
     int info = 0;
     lapackfactor(theirs, info);
     ASSERT_EQ(info, 0);
@@ -258,7 +257,7 @@ TYPED_TEST(CInterfaceReal, FactorIsLapacksFactor) {
     lapacksubstitute(ours, withours, info);
     ASSERT_EQ(info, 0);
     expectsolved(withours);
-    ASSERT_EQ(centries<T>::factorsolve(l.uplo, l.n, l.m, l.nrhs, theirs.ab.data(), theirs.ldab,
+    ASSERT_EQ(csp::nothrow::factor_solve(l.uplo, l.n, l.m, l.nrhs, theirs.ab.data(), theirs.ldab,
                                        withtheirs.b.data(), withtheirs.ldb),
               0);
     expectsolved(withtheirs);
@@ -272,18 +271,22 @@ TYPED_TEST(CInterface, ArgumentErrors) {
   T ab[4] = {T(4), T(1), T(4), T(0)}, b[2] = {T(5), T(5)};
   auto solve = [&](char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* a,
                    std::int32_t ldab, T* x, std::int32_t ldb) {
-    return centries<T>::solve(uplo, n, m, nrhs, a, ldab, x, ldb);
+    return csp::nothrow::solve(uplo, n, m, nrhs, a, ldab, x, ldb);
   };
   auto factorsolve = [&](char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* a,
                          std::int32_t ldab, T* x, std::int32_t ldb) {
-    return centries<T>::factorsolve(uplo, n, m, nrhs, a, ldab, x, ldb);
+    return csp::nothrow::factor_solve(uplo, n, m, nrhs, a, ldab, x, ldb);
   };
   // Both families take the same checks.
   const auto check = [&](auto entry) {
     EXPECT_EQ(entry('X', 2, 1, 1, ab, 2, b, 2), -1);
     EXPECT_EQ(entry('X', -1, -1, -1, nullptr, 0, nullptr, 0), -1);
     EXPECT_EQ(entry('L', -1, 1, 1, ab, 2, b, 2), -2);
+    // Nothing is computed from an argument before it is checked (n - 1
+    // would overflow here).
+    EXPECT_EQ(entry('L', std::numeric_limits<std::int32_t>::min(), 1, 1, ab, 2, b, 2), -2);
     EXPECT_EQ(entry('U', 2, -1, 1, ab, 2, b, 2), -3);
+    EXPECT_EQ(entry('U', 2, std::numeric_limits<std::int32_t>::min(), 1, ab, 2, b, 2), -3);
     EXPECT_EQ(entry('L', 2, 1, -1, ab, 2, b, 2), -4);
     EXPECT_EQ(entry('L', 2, 1, 1, nullptr, 2, b, 2), -5);
     EXPECT_EQ(entry('L', 2, 1, 1, ab, 1, b, 2), -6);
@@ -300,15 +303,20 @@ TYPED_TEST(CInterface, ArgumentErrors) {
   EXPECT_EQ(b[0], T(5));
   EXPECT_EQ(ab[0], T(4));
 
-  EXPECT_EQ(centries<T>::factor('N', 2, 1, ab, 2), -1);
-  EXPECT_EQ(centries<T>::factor('L', -1, 1, ab, 2), -2);
-  EXPECT_EQ(centries<T>::factor('L', 2, -1, ab, 2), -3);
-  EXPECT_EQ(centries<T>::factor('L', 2, 1, nullptr, 2), -4);
-  EXPECT_EQ(centries<T>::factor('L', 2, 1, ab, 1), -5);
-  EXPECT_EQ(centries<T>::factor('U', 0, 3, nullptr, 4), 0);
+  EXPECT_EQ(csp::nothrow::factor('N', 2, 1, ab, 2), -1);
+  EXPECT_EQ(csp::nothrow::factor('L', -1, 1, ab, 2), -2);
+  EXPECT_EQ(csp::nothrow::factor('L', 2, -1, ab, 2), -3);
+  EXPECT_EQ(csp::nothrow::factor<T>('L', 2, 1, nullptr, 2), -4);
+  EXPECT_EQ(csp::nothrow::factor('L', 2, 1, ab, 1), -5);
+  EXPECT_EQ(csp::nothrow::factor<T>('U', 0, 3, nullptr, 4), 0);
   EXPECT_EQ(ab[0], T(4));
+  EXPECT_EQ(csp::nothrow::factor('L', std::numeric_limits<std::int32_t>::min(), 1, ab, 2), -2);
+  // A call's task count is argument 9, checked after the others.
+  EXPECT_EQ(csp::nothrow::solve('L', 2, 1, 1, ab, 2, b, 2, -1), -9);
+  EXPECT_EQ(csp::nothrow::solve('L', 2, 1, 1, ab, 1, b, 2, -1), -6);
+  EXPECT_EQ(b[0], T(5));
   // nrhs = 0: csp_solve factors (here a positive definite matrix).
-  EXPECT_EQ(centries<T>::solve('L', 2, 1, 0, ab, 2, nullptr, 2), 0);
+  EXPECT_EQ(csp::nothrow::solve('L', 2, 1, 0, ab, 2, nullptr, 2), 0);
 }
 
 // Scratch that cannot be had: the named code, before anything is read.
@@ -316,9 +324,9 @@ TYPED_TEST(CInterface, ScratchTooLarge) {
   using T = TypeParam;
   const std::int32_t n = std::numeric_limits<std::int32_t>::max();
   T ab[1] = {T(1)}, b[1] = {T(1)};
-  EXPECT_EQ(centries<T>::solve('U', n, n - 1, 1, ab, n, b, n), CSP_OUT_OF_MEMORY);
-  EXPECT_EQ(centries<T>::factor('U', n, n - 1, ab, n), CSP_OUT_OF_MEMORY);
-  EXPECT_EQ(centries<T>::factorsolve('U', n, n - 1, 1, ab, n, b, n), CSP_OUT_OF_MEMORY);
+  EXPECT_EQ(csp::nothrow::solve('U', n, n - 1, 1, ab, n, b, n), CSP_OUT_OF_MEMORY);
+  EXPECT_EQ(csp::nothrow::factor('U', n, n - 1, ab, n), CSP_OUT_OF_MEMORY);
+  EXPECT_EQ(csp::nothrow::factor_solve('U', n, n - 1, 1, ab, n, b, n), CSP_OUT_OF_MEMORY);
   EXPECT_EQ(ab[0], T(1));
   EXPECT_EQ(b[0], T(1));
 }
@@ -339,11 +347,11 @@ TYPED_TEST(CInterface, NotPositiveDefinite) {
       spoil(factored);
       spoil(nothing);
       EXPECT_GT(s.solve(), 0);
-      EXPECT_GT(capi::solve(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
-                            swept.ldab, swept.b.data(), swept.ldb),
+      EXPECT_GT(capi::solvechecked(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
+                            swept.ldab, swept.b.data(), swept.ldb, capi::calltasks(0)),
                 0);
-      EXPECT_GT(centries<T>::factor(l.uplo, l.n, l.m, factored.ab.data(), factored.ldab), 0);
-      EXPECT_GT(centries<T>::solve(l.uplo, l.n, l.m, 0, nothing.ab.data(), nothing.ldab,
+      EXPECT_GT(csp::nothrow::factor(l.uplo, l.n, l.m, factored.ab.data(), factored.ldab), 0);
+      EXPECT_GT(csp::nothrow::solve(l.uplo, l.n, l.m, 0, nothing.ab.data(), nothing.ldab,
                                    nullptr, nothing.ldb),
                 0);
     }
@@ -375,8 +383,8 @@ TYPED_TEST(CInterface, TaskCountDoesNotChangeTheResult) {
       csp_set_tasks(tasks);
       lapacksystem<T> s(l), swept(l);
       ASSERT_EQ(s.solve(), 0);
-      ASSERT_EQ(capi::solve(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
-                            swept.ldab, swept.b.data(), swept.ldb),
+      ASSERT_EQ(capi::solvechecked(capi::method::sweep, l.uplo, l.n, l.m, l.nrhs, swept.ab.data(),
+                            swept.ldab, swept.b.data(), swept.ldb, capi::calltasks(0)),
                 0);
       expectsolved(s);
       s.solution(results[0][tasks - 1]);

@@ -36,8 +36,9 @@ _INT32_MAX = 2**31 - 1
 _NOT_POSITIVE_DEFINITE = "matrix is not positive definite: the factorization rejected a pivot"
 
 
-def _validated(a, check_finite):
-    """a as an array, rejected as scipy's banded routines reject it."""
+def _array(a):
+    """a as an array, rejected as scipy's banded routines reject it. No copy
+    of an ndarray is made here: the size checks come first."""
     if np.ma.isMaskedArray(a):
         raise ValueError("masked arrays are not supported")
     a = np.asarray(a)
@@ -45,9 +46,12 @@ def _validated(a, check_finite):
         raise ValueError("object arrays are not supported")
     if a.dtype.kind not in "biufc":
         raise TypeError(f"unsupported array dtype {a.dtype}")
-    if check_finite and not np.isfinite(a).all():
-        raise ValueError("array must not contain infs or NaNs")
     return a
+
+
+def _check_finite(check_finite, *arrays):
+    if check_finite and not all(np.isfinite(a).all() for a in arrays):
+        raise ValueError("array must not contain infs or NaNs")
 
 
 def _datacopied(arr, original):
@@ -81,9 +85,15 @@ def _any_dtype(*arrays):
     return np.dtype(np.float32 if single else np.float64)
 
 
+def _fits_int32(*extents):
+    if any(extent > _INT32_MAX for extent in extents):
+        raise ValueError("array dimension too large for 32-bit indices")
+
+
 def _band_shape(a, name):
     if a.ndim != 2 or a.shape[0] < 1:
         raise ValueError(f"{name} must be a 2-D array of shape (m+1, n), got shape {a.shape}")
+    _fits_int32(*a.shape)
 
 
 def _rhs_shape(a, b, name):
@@ -91,6 +101,7 @@ def _rhs_shape(a, b, name):
         raise ValueError(f"b must be a 1-D or 2-D array, got shape {b.shape}")
     if a.shape[-1] != b.shape[0]:
         raise ValueError(f"shapes of {name} and b are not compatible.")
+    _fits_int32(*b.shape)
 
 
 def _tasks(tasks):
@@ -122,11 +133,12 @@ def _raise_for(info):
 
 
 def _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks, dtype_of):
-    a1 = _validated(ab, check_finite)
-    b1 = _validated(b, check_finite)
+    a1 = _array(ab)
+    b1 = _array(b)
     _band_shape(a1, "ab")
     _rhs_shape(a1, b1, "ab")
     tasks = _tasks(tasks)
+    _check_finite(check_finite, a1, b1)
     dtype = dtype_of(a1, b1)
     overwrite_ab = overwrite_ab or _datacopied(a1, ab)
     overwrite_b = overwrite_b or _datacopied(b1, b)
@@ -149,7 +161,9 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     (ab[i - j, j] == a[i, j], i >= j); b has shape (n,) or (n, k), and the
     result has b's shape. float32 input stays float32, other real and
     integer input becomes float64; complex input raises TypeError (use
-    solve_symmetric_banded). tasks sets the task count for this call.
+    solve_symmetric_banded). tasks: at most this many tasks for this call
+    alone (the process-wide count of set_tasks, which solves on other
+    threads read, is not touched); None: the process-wide count.
 
     ab and b are changed only when overwrite_ab / overwrite_b is true (ab
     then holds scratch). With overwrite_ab=True and ab in lower form,
@@ -157,7 +171,10 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     copied once.
 
     Raises LinAlgError when a is not positive definite, ValueError for
-    shapes that do not fit and, with check_finite, for NaN or inf.
+    shapes that do not fit (checked before anything is copied) and, with
+    check_finite, for NaN or inf. With check_finite=False nothing is
+    checked: NaN in ab makes a pivot test fail (LinAlgError); inf in ab, or
+    NaN or inf in b, gives meaningless numbers without an error.
     """
     return _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks,
                   lambda *arrays: _real_dtype("solveh_banded", *arrays))
@@ -183,9 +200,10 @@ def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True):
     (a = U.T U, upper form) or L (a = L L.T, lower=True) in ab's storage,
     for cho_solve_banded. The entries outside the band keep ab's values.
     """
-    a1 = _validated(ab, check_finite)
+    a1 = _array(ab)
     _band_shape(a1, "ab")
     dtype = _real_dtype("cholesky_banded", a1)
+    _check_finite(check_finite, a1)
     overwrite_ab = overwrite_ab or _datacopied(a1, ab)
     c = a1 if overwrite_ab and _writable_fortran(a1, dtype) else np.array(a1, dtype=dtype, order="F")
     if c.shape[1] > 0:
@@ -200,11 +218,12 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True):
     factor and lower the form it is in. cb is never changed.
     """
     (cb, lower) = cb_and_lower
-    cb1 = _validated(cb, check_finite)
-    b1 = _validated(b, check_finite)
+    cb1 = _array(cb)
+    b1 = _array(b)
     _band_shape(cb1, "cb")
     _rhs_shape(cb1, b1, "cb")
     dtype = _real_dtype("cho_solve_banded", cb1, b1)
+    _check_finite(check_finite, cb1, b1)
     overwrite_b = overwrite_b or _datacopied(b1, b)
     if cb1.dtype != dtype:
         cb1 = np.asarray(cb1, dtype=dtype, order="F")
@@ -216,10 +235,14 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True):
 
 def set_tasks(n):
     """Set the task count of every later solve in this process (capped at
-    the processor count and 32); n <= 0: the processor count again."""
+    the configured processors and 32, and at each solve by the CPUs its
+    thread may use); n <= 0: the processor count again."""
     _csp.set_tasks(max(min(operator.index(n), _INT32_MAX), -_INT32_MAX))
 
 
 def get_tasks():
-    """The task count a solve runs with now."""
+    """The most tasks a solve started now on this thread runs with: the
+    count of set_tasks capped by the CPUs this thread may run on (its
+    affinity mask) and the process's CPU quota. A solve runs on fewer when
+    its system is too small to repay more."""
     return _csp.get_tasks()

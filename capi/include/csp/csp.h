@@ -18,26 +18,53 @@
  * pivot of modulus zero, or a NaN, appears); CSP_OUT_OF_MEMORY when scratch
  * memory cannot be had. Nothing is printed.
  *
- * Every routine may be called from several threads at once on different
- * arrays; the task count is one setting for the whole process.
+ * Threads: every routine may be called from several threads at once on
+ * different arrays. A solve needs no large stack of its calling thread (a
+ * few tens of KiB: the solver's scratch comes from the heap), so callers
+ * with small thread stacks are safe. A process may fork at any moment, even
+ * while other threads solve; the child can solve. The task count (below)
+ * is one setting for the whole process, and csp_solve_tasks_X takes one
+ * for a single call instead.
+ *
+ * Complex numbers: csp_complex_float and csp_complex_double are structs of
+ * two reals, real part first, with the layout (and alignment) of C99's
+ * float _Complex / double _Complex and of C++'s std::complex, so arrays of
+ * any of those may be passed by a cast. A C program that defines
+ * CSP_C99_COMPLEX before including this header gets the C99 types
+ * themselves; <complex.h> is never included either way.
+ *
+ * The header is C99 and C++ alike, and may be included inside
+ * extern "C" { }. C++ programs may prefer <csp/csp.hpp>: templates over
+ * these routines, for std::complex, with exceptions.
  */
 #ifndef CSP_CSP_H
 #define CSP_CSP_H
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-#include <complex>
-typedef std::complex<float> csp_complex_float;
-typedef std::complex<double> csp_complex_double;
-extern "C" {
+#if defined(__GNUC__)
+#define CSP_API __attribute__((visibility("default")))
 #else
-#include <complex.h>
-typedef float _Complex csp_complex_float;
-typedef double _Complex csp_complex_double;
+#define CSP_API
 #endif
 
-/* Scratch memory (the solver's work array, a compact copy of the band or of
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(CSP_C99_COMPLEX) && !defined(__cplusplus)
+typedef float _Complex csp_complex_float;
+typedef double _Complex csp_complex_double;
+#else
+typedef struct csp_complex_float {
+  float real, imag;
+} csp_complex_float;
+typedef struct csp_complex_double {
+  double real, imag;
+} csp_complex_double;
+#endif
+
+/* Scratch memory (the sweep's work array, a compact copy of the band or of
    B) could not be allocated; the arguments are unchanged. */
 #define CSP_OUT_OF_MEMORY (-101)
 
@@ -60,15 +87,37 @@ typedef double _Complex csp_complex_double;
  * ab with uplo 'L' and ldab = m+1 (m < n) is used in place; other storage is
  * copied. The method depends on n, m and the kind only, so the result is the
  * same, bit for bit, for every task count.
+ * Runs on at most csp_get_tasks() tasks (see there), fewer when the system is
+ * too small to repay more.
  */
-int csp_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, float *ab, int32_t ldab,
-                float *b, int32_t ldb);
-int csp_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, double *ab, int32_t ldab,
-                double *b, int32_t ldb);
-int csp_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_float *ab,
-                int32_t ldab, csp_complex_float *b, int32_t ldb);
-int csp_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_double *ab,
-                int32_t ldab, csp_complex_double *b, int32_t ldb);
+CSP_API int csp_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, float *ab, int32_t ldab,
+                        float *b, int32_t ldb);
+CSP_API int csp_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, double *ab, int32_t ldab,
+                        double *b, int32_t ldb);
+CSP_API int csp_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_float *ab,
+                        int32_t ldab, csp_complex_float *b, int32_t ldb);
+CSP_API int csp_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_double *ab,
+                        int32_t ldab, csp_complex_double *b, int32_t ldb);
+
+/*
+ * csp_solve_tasks_s(uplo, n, m, nrhs, ab, ldab, b, ldb, tasks): csp_solve_s
+ * with a task count for this call alone; the process-wide count (and so
+ * every other thread's solves) is not touched.
+ *   tasks (in)    at most this many tasks, capped as csp_set_tasks caps its
+ *                 count and by the processors the calling thread may run on
+ *                 (as csp_get_tasks); 0: the process-wide count.
+ * Returns as csp_solve_s, and -9 when tasks < 0.
+ */
+CSP_API int csp_solve_tasks_s(char uplo, int32_t n, int32_t m, int32_t nrhs, float *ab,
+                              int32_t ldab, float *b, int32_t ldb, int32_t tasks);
+CSP_API int csp_solve_tasks_d(char uplo, int32_t n, int32_t m, int32_t nrhs, double *ab,
+                              int32_t ldab, double *b, int32_t ldb, int32_t tasks);
+CSP_API int csp_solve_tasks_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                              csp_complex_float *ab, int32_t ldab, csp_complex_float *b,
+                              int32_t ldb, int32_t tasks);
+CSP_API int csp_solve_tasks_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                              csp_complex_double *ab, int32_t ldab, csp_complex_double *b,
+                              int32_t ldb, int32_t tasks);
 
 /*
  * csp_factor_s(uplo, n, m, ab, ldab): the Cholesky factorization A = L*L^T
@@ -83,10 +132,10 @@ int csp_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs, csp_complex_doubl
  * Returns 0; -1 .. -5 for an invalid argument 1 .. 5; k > 0 when A is not
  * positive definite (ab then holds a partial factor); CSP_OUT_OF_MEMORY.
  */
-int csp_factor_s(char uplo, int32_t n, int32_t m, float *ab, int32_t ldab);
-int csp_factor_d(char uplo, int32_t n, int32_t m, double *ab, int32_t ldab);
-int csp_factor_c(char uplo, int32_t n, int32_t m, csp_complex_float *ab, int32_t ldab);
-int csp_factor_z(char uplo, int32_t n, int32_t m, csp_complex_double *ab, int32_t ldab);
+CSP_API int csp_factor_s(char uplo, int32_t n, int32_t m, float *ab, int32_t ldab);
+CSP_API int csp_factor_d(char uplo, int32_t n, int32_t m, double *ab, int32_t ldab);
+CSP_API int csp_factor_c(char uplo, int32_t n, int32_t m, csp_complex_float *ab, int32_t ldab);
+CSP_API int csp_factor_z(char uplo, int32_t n, int32_t m, csp_complex_double *ab, int32_t ldab);
 
 /*
  * csp_factor_solve_s(uplo, n, m, nrhs, ab, ldab, b, ldb): solves A*X = B with
@@ -95,28 +144,36 @@ int csp_factor_z(char uplo, int32_t n, int32_t m, csp_complex_double *ab, int32_
  *   arguments as csp_solve_s, ab (in) holding the factor.
  * Returns 0; -1 .. -8 for an invalid argument 1 .. 8; CSP_OUT_OF_MEMORY.
  */
-int csp_factor_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, const float *ab,
-                       int32_t ldab, float *b, int32_t ldb);
-int csp_factor_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, const double *ab,
-                       int32_t ldab, double *b, int32_t ldb);
-int csp_factor_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
-                       const csp_complex_float *ab, int32_t ldab, csp_complex_float *b,
-                       int32_t ldb);
-int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
-                       const csp_complex_double *ab, int32_t ldab, csp_complex_double *b,
-                       int32_t ldb);
+CSP_API int csp_factor_solve_s(char uplo, int32_t n, int32_t m, int32_t nrhs, const float *ab,
+                               int32_t ldab, float *b, int32_t ldb);
+CSP_API int csp_factor_solve_d(char uplo, int32_t n, int32_t m, int32_t nrhs, const double *ab,
+                               int32_t ldab, double *b, int32_t ldb);
+CSP_API int csp_factor_solve_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                               const csp_complex_float *ab, int32_t ldab, csp_complex_float *b,
+                               int32_t ldb);
+CSP_API int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                               const csp_complex_double *ab, int32_t ldab, csp_complex_double *b,
+                               int32_t ldb);
 
 /* csp_set_tasks(tasks): the number of tasks (threads, the caller included)
-   every later solve runs with, capped at the processor count and at 32;
-   tasks <= 0: the processor count again. The result of a solve does not
-   depend on it. */
-void csp_set_tasks(int32_t tasks);
+   every later solve of the process may run with, capped at the number of
+   processors configured on the machine and at 32; tasks <= 0: that number
+   again. The result of a solve does not depend on it. */
+CSP_API void csp_set_tasks(int32_t tasks);
 
-/* csp_get_tasks(): the number of tasks a solve runs with now. */
-int32_t csp_get_tasks(void);
+/* csp_get_tasks(): the most tasks a solve started now on the calling thread
+   runs with: the count of csp_set_tasks (by default the configured
+   processors, at most 32), capped by the processors the calling thread may
+   run on (its CPU affinity mask) and by the process's CPU quota (a control
+   group's cpu.max, or cpu.cfs_quota_us / cpu.cfs_period_us, rounded up). An
+   upper bound: a solve runs on fewer tasks when its system is too small to
+   repay them (about 8 million operations n*(m+1)^2 per task for the sweep;
+   the stage-wise path, which takes most systems, runs on one task below
+   m = 512), and when threads cannot be created. */
+CSP_API int32_t csp_get_tasks(void);
 
 /* csp_version(): the library's version, "MAJOR.MINOR.PATCH". */
-const char *csp_version(void);
+CSP_API const char *csp_version(void);
 
 #ifdef __cplusplus
 }
