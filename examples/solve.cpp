@@ -1,36 +1,30 @@
-// Solves a small symmetric positive definite band system with the parallel
-// solver: the tridiagonal matrix with 4 on the diagonal and 1 beside it,
-// and the right-hand side that makes every unknown equal to 1.
+// Solves a small symmetric positive definite band system through the C++
+// header of the installed library: the tridiagonal matrix with 4 on the
+// diagonal and 1 beside it, and the right-hand side that makes every
+// unknown equal to 1.
+
+#include <csp/csp.hpp>
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "runtime/runtime.hpp"
-#include "solver/csp.hpp"
-
 int main() {
   const std::int32_t n = 1000;  // equations
   const std::int32_t m = 1;     // half bandwidth
-  const std::int32_t nrhs = 1;  // right-hand sides
 
-  // Band storage: the lower triangle column by column, diagonal first;
-  // element (i, j), j <= i <= j + m, at a[m*(j-1) + i - 1].
-  std::vector<double> a(std::size_t(m) * (n - 1) + n);
-  for (std::int32_t j = 1; j <= n; ++j) {
-    a[std::size_t(m) * (j - 1) + j - 1] = 4.0;                 // (j, j)
-    if (j < n) a[std::size_t(m) * (j - 1) + j] = 1.0;          // (j+1, j)
+  // LAPACK's lower band storage, m+1 entries a column: AB(1+i-j, j) = A(i, j).
+  std::vector<double> ab(std::size_t(m + 1) * n);
+  for (std::int32_t j = 0; j < n; ++j) {
+    ab[std::size_t(j) * (m + 1)] = 4.0;      // A(j, j)
+    ab[std::size_t(j) * (m + 1) + 1] = 1.0;  // A(j+1, j); unused in the last column
   }
   std::vector<double> b(n, 6.0);  // row sums: 1 + 4 + 1
   b.front() = b.back() = 5.0;
-  std::vector<double> work(2 * std::size_t(n) * m);
 
-  settasks(2);  // use up to two tasks (at most the processor count)
-  std::int32_t status = 0;
-  mesolution_csp_8(a.data(), n, m, b.data(), nrhs, work.data(), status);
-  orvekdone();  // shut the task runtime down at the end of the program
-
-  if (status != 0) {
+  try {
+    csp::solve('L', m, ab, b, 2);  // at most two tasks; the result is the same for any count
+  } catch (const csp::not_positive_definite&) {
     std::puts("the matrix is not positive definite");
     return 1;
   }

@@ -53,9 +53,14 @@ struct kernels<std::complex<double>> {
 };
 
 // Pivot threshold of the entries: a pivot is rejected when it is zero or
-// negative (real kinds) or of modulus zero (complex kinds).
+// negative (real kinds) or of modulus zero (complex kinds). A function, not
+// a variable template: the compiler gives a variable template's
+// instantiations default visibility whatever the build asks, and the
+// installed libraries must export no name of the solver.
 template <class T>
-inline constexpr real_t<T> entrytolerance = 0;
+constexpr real_t<T> entrytolerance() {
+  return 0;
+}
 
 // The failure flags of a run, one per event phase, as a status: 1 when
 // either is set.
@@ -82,8 +87,9 @@ void decomposition(T* a, const std::int32_t& n, const std::int32_t& m, const std
   openteam(t);
   std::int64_t kstage = 1, knext = 1;
   std::int32_t info[2] = {0, 0};
+  const real_t<T> tolerance = entrytolerance<T>();
   runteam(t, participants(q, m, requested), kernels<T>::decompose, a, n, m, q, t.lockid,
-          t.eventids, t.ntasks, kstage, knext, entrytolerance<T>, info);
+          t.eventids, t.ntasks, kstage, knext, tolerance, info);
   closeteam(t);
   status = flagstatus(info);
 }
@@ -133,8 +139,9 @@ void solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b, const st
   openteam(t);
   std::int64_t kstage = 1, knext = 1, jstage = n, jnext = n;
   std::int32_t info[2] = {0, 0};
+  const real_t<T> tolerance = entrytolerance<T>();
   runteam(t, participants(q, m, requested), kernels<T>::solution, a, n, m, b, q, t.lockid,
-          t.eventids, t.ntasks, kstage, knext, jstage, jnext, entrytolerance<T>, info);
+          t.eventids, t.ntasks, kstage, knext, jstage, jnext, tolerance, info);
   status = flagstatus(info);
   const std::int32_t others = nrhs - 1;
   if (status == 0) {

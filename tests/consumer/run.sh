@@ -1,47 +1,98 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and uses it from outside:
 #   run.sh BUILD SOURCE CC CXX [PYTHON]
-# Each program must print the examples' line.
+# Each program must print what it is expected to.
 set -euo pipefail
 build=$1 source=$2 cc=$3 cxx=$4 python=${5:-}
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 expected='x(1) = 1, x(1000) = 1'
+consumer=$source/tests/consumer
 
-check() {  # check NAME COMMAND...: runs the command, compares its output
-  local name=$1 output
-  shift
+check() {  # check NAME EXPECTED COMMAND...: runs the command, compares its output
+  local name=$1 wanted=$2 output
+  shift 2
   output=$("$@")
-  if [ "$output" != "$expected" ]; then
-    echo "$name printed '$output', expected '$expected'" >&2
+  if [ "$output" != "$wanted" ]; then
+    echo "$name printed '$output', expected '$wanted'" >&2
     exit 1
   fi
   echo "$name: ok"
 }
 
-cmake --install "$build" --prefix "$prefix/usr" > /dev/null
+fail() {
+  echo "$*" >&2
+  exit 1
+}
 
-# pkg-config, a C program.
-export PKG_CONFIG_PATH=$prefix/usr/lib/pkgconfig
+# Whether a program loads libcsp.so (yes) or holds the archive's code (no).
+loadslibcsp() { readelf -d "$1" | grep -q 'NEEDED.*libcsp\.so'; }
+
+cmake --install "$build" --prefix "$prefix/usr" > /dev/null
+lib=$(dirname "$(echo "$prefix"/usr/lib*/libcsp.a)")
+
+# Both libraries define no global name but csp_*: the shared one exports
+# nothing else; the archive's other global names are the standard library's
+# own weak template instances, which never clash.
+others=$(nm -D --defined-only "$lib/libcsp.so" | awk '$3 !~ /^csp_/')
+[ -z "$others" ] || fail "libcsp.so exports names besides csp_*: $others"
+others=$(nm -g --defined-only "$lib/libcsp.a" | awk 'NF == 3 && $3 !~ /^csp_/ && !($2 ~ /[WV]/ && $3 ~ /^_ZN?K?St/)')
+[ -z "$others" ] || fail "libcsp.a defines global names besides csp_*: $others"
+readelf -d "$lib/libcsp.so" | grep -q 'SONAME.*libcsp\.so\.[0-9]' || fail "libcsp.so has no versioned SONAME"
+echo "exported names: ok"
+
+# pkg-config, a C program: the shared library by default, the archive with
+# --static (and a static link).
+export PKG_CONFIG_PATH=$lib/pkgconfig
 # shellcheck disable=SC2046  # the flags are words
 "$cc" -std=c99 -Wall -Werror "$source/examples/solve.c" -o "$prefix/solve_c" \
-  $(pkg-config --cflags --libs csp)
-check "pkg-config C program" "$prefix/solve_c"
-
-# The C++ headers under csp/: the C++ example against the installed headers.
+  $(pkg-config --cflags --libs csp) -Wl,-rpath,"$lib"
+loadslibcsp "$prefix/solve_c" || fail "pkg-config: the C program did not link libcsp.so"
+check "pkg-config C program, shared" "$expected" "$prefix/solve_c"
 # shellcheck disable=SC2046
-"$cxx" -std=c++20 -Wall -Werror -I"$prefix/usr/include/csp" "$source/examples/solve.cpp" \
-  -o "$prefix/solve_cpp" $(pkg-config --libs csp)
-check "C++ program on the installed headers" "$prefix/solve_cpp"
+"$cc" -std=c99 -Wall -Werror -static "$source/examples/solve.c" -o "$prefix/solve_c_static" \
+  $(pkg-config --static --cflags --libs csp) 2> "$prefix/static.log" ||
+  { cat "$prefix/static.log" >&2; fail "pkg-config --static: the C program did not link"; }
+loadslibcsp "$prefix/solve_c_static" && fail "pkg-config --static: the C program loads libcsp.so"
+check "pkg-config C program, --static" "$expected" "$prefix/solve_c_static"
 
-# find_package(csp) from a CMake project in C.
-cmake -S "$source/tests/consumer" -B "$prefix/cmake" -DCMAKE_PREFIX_PATH="$prefix/usr" \
-  -DCMAKE_C_COMPILER="$cc" -DEXAMPLE="$source/examples/solve.c" > /dev/null
-cmake --build "$prefix/cmake" > /dev/null
-check "find_package(csp) project" "$prefix/cmake/solve"
+# Host programs: names the library uses inside, with either library; a
+# variable named I in C; the C header inside extern "C" in C++.
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -Wall -Werror "$consumer/hostnames.cpp" -o "$prefix/hostnames" \
+  $(pkg-config --cflags --libs csp) -Wl,-rpath,"$lib"
+check "own gettasks, shared" "x(1) = 1, x(2) = 1" "$prefix/hostnames"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -Wall -Werror "$consumer/hostnames.cpp" -o "$prefix/hostnames_static" \
+  $(pkg-config --cflags csp) "$lib/libcsp.a" -pthread
+check "own gettasks, archive" "x(1) = 1, x(2) = 1" "$prefix/hostnames_static"
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Werror "$consumer/complexnames.c" -o "$prefix/complexnames" \
+  $(pkg-config --cflags --libs csp) -Wl,-rpath,"$lib"
+check "C variable named I" "x(1) = 1, x(2) = 1, I = 2" "$prefix/complexnames"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -Wall -Werror "$consumer/externc.cpp" -o "$prefix/externc" \
+  $(pkg-config --cflags --libs csp) -Wl,-rpath,"$lib"
+check "extern \"C\" include" "x(1) = 2, x(2) = 0.5" "$prefix/externc"
+
+# find_package(csp): the C++ example on <csp/csp.hpp> with csp::csp (the
+# shared library), and the C example with CSP_USE_STATIC_LIBS (the archive).
+build_project() {  # build_project FOLDER EXAMPLE [CMAKE ARGUMENTS...]
+  local folder=$1 example=$2
+  shift 2
+  cmake -S "$consumer" -B "$folder" -DCMAKE_PREFIX_PATH="$prefix/usr" \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DEXAMPLE="$example" "$@" > /dev/null
+  cmake --build "$folder" > /dev/null
+}
+build_project "$prefix/cmake_cxx" "$source/examples/solve.cpp"
+loadslibcsp "$prefix/cmake_cxx/solve" || fail "csp::csp did not link libcsp.so"
+check "find_package(csp), C++ with <csp/csp.hpp>" "$expected" "$prefix/cmake_cxx/solve"
+build_project "$prefix/cmake_c" "$source/examples/solve.c" -DCSP_USE_STATIC_LIBS=ON
+loadslibcsp "$prefix/cmake_c/solve" && fail "CSP_USE_STATIC_LIBS: csp::csp linked libcsp.so"
+check "find_package(csp), C with the archive" "$expected" "$prefix/cmake_c/solve"
 
 # The installed Python package.
 if [ -n "$python" ]; then
   site=$(echo "$prefix"/usr/lib/python*/site-packages)
-  check "installed cspband" env PYTHONPATH="$site" "$python" "$source/examples/solve.py"
+  check "installed cspband" "$expected" env PYTHONPATH="$site" "$python" "$source/examples/solve.py"
 fi
