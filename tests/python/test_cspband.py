@@ -2,6 +2,8 @@
 complex symmetric solve (complex kinds): shapes, both storage forms, every
 dtype, overwriting and copying, errors, the task count, threads."""
 
+import ctypes
+import pickle
 import threading
 import time
 
@@ -304,6 +306,77 @@ def test_task_count():
             cspband.solveh_banded(upper, b, tasks=1.5)
     finally:
         cspband.set_tasks(previous)
+
+
+def test_tasks_per_call_leave_the_process_count_alone():
+    """Threads asking for tasks=1 and tasks=2 at once: the count that
+    set_tasks made is the same afterwards, and so is every result."""
+    previous = cspband.get_tasks()
+    try:
+        cspband.set_tasks(2)
+        expected_tasks = cspband.get_tasks()
+        _, upper, _ = band_system(2000, 2, np.float64)
+        b = rhs(2000, 1, np.float64)
+        expected = cspband.solveh_banded(upper, b)
+        same = []
+
+        def work(first):
+            for k in range(20):
+                x = cspband.solveh_banded(upper, b, tasks=1 + (first + k) % 2)
+                same.append(np.array_equal(x, expected))
+
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert all(same) and len(same) == 80
+        assert cspband.get_tasks() == expected_tasks
+    finally:
+        cspband.set_tasks(previous)
+
+
+def test_dtypes_compared_by_equivalence():
+    """Arrays whose dtype equals numpy's own without being that object:
+    through pickle (as multiprocessing passes them), with metadata, from
+    ctypes; each solved as the original, in place where allowed."""
+    _, _, lowerform = band_system(60, 3, np.float64)
+    b = rhs(60, 1, np.float64)
+    expected = cspband.solveh_banded(lowerform, b, lower=True)
+    fortran = np.asfortranarray(lowerform)
+    pickled_ab, pickled_b = pickle.loads(pickle.dumps(fortran)), pickle.loads(pickle.dumps(b))
+    assert pickled_ab.dtype is not fortran.dtype
+    x = cspband.solveh_banded(pickled_ab, pickled_b, lower=True, overwrite_ab=True,
+                              overwrite_b=True)
+    assert np.array_equal(x, expected)
+    tagged = np.dtype(np.float64, metadata={"unit": "m"})
+    x = cspband.solve_symmetric_banded(fortran.astype(tagged), b.astype(tagged), lower=True)
+    assert np.array_equal(x, expected)
+    buffer = (ctypes.c_double * 60)(*b[:, 0])
+    x = cspband.solveh_banded(lowerform, np.ctypeslib.as_array(buffer), lower=True)
+    assert np.array_equal(x, expected[:, 0])
+    c = cspband.cholesky_banded(pickle.loads(pickle.dumps(fortran)), lower=True)
+    again = pickle.loads(pickle.dumps(b))
+    x = cspband.cho_solve_banded((pickle.loads(pickle.dumps(c)), True), again)
+    assert np.allclose(x, expected, rtol=1e-12)
+
+
+@pytest.mark.parametrize("check_finite", [True, False])
+def test_size_checks_come_before_any_copy(check_finite):
+    """A band of 2**31 columns (a view of one number, no memory behind it)
+    is refused at once: no copy, no finiteness pass over it."""
+    one = np.float32(1.0)
+    huge = np.broadcast_to(one, (2, 2**31))
+    with pytest.raises(ValueError, match="32-bit"):
+        cspband.cholesky_banded(huge, check_finite=check_finite)
+    with pytest.raises(ValueError, match="32-bit"):
+        cspband.solveh_banded(huge, np.broadcast_to(one, (2**31,)), check_finite=check_finite)
+    with pytest.raises(ValueError, match="32-bit"):
+        cspband.cho_solve_banded((np.broadcast_to(one, (2**31, 3)), True),
+                                 np.broadcast_to(one, (3,)), check_finite=check_finite)
+    with pytest.raises(ValueError, match="32-bit"):
+        cspband.solveh_banded(np.ones((2, 3)), np.broadcast_to(one, (3, 2**31)),
+                              check_finite=check_finite)
 
 
 def test_solves_on_several_threads():
