@@ -173,8 +173,9 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     Raises LinAlgError when a is not positive definite, ValueError for
     shapes that do not fit (checked before anything is copied) and, with
     check_finite, for NaN or inf. With check_finite=False nothing is
-    checked: NaN in ab makes a pivot test fail (LinAlgError); inf in ab, or
-    NaN or inf in b, gives meaningless numbers without an error.
+    checked: NaN in ab makes a pivot test fail (LinAlgError), and so does
+    inf where it makes a pivot NaN; elsewhere inf in ab gives finite but
+    meaningless numbers without an error; NaN or inf in b propagates.
     """
     return _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks,
                   lambda *arrays: _real_dtype("solveh_banded", *arrays))
