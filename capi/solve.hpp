@@ -4,6 +4,7 @@
 // complex kinds as std::complex; the return codes too.
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 
@@ -49,6 +50,14 @@ int solvechecked(method how, char uplo, std::int32_t n, std::int32_t m, std::int
   return status;  // 1 when a pivot was rejected: the solver does not say where
 }
 
+// The task count of a call (requested: 0 for the process-wide count) for an
+// entry that puts at most `useful` tasks to work. Finding out how many
+// processors the caller may use takes system calls, which would cost small
+// solves more than they do: it is skipped when one task is all the entry uses.
+inline std::int32_t entrytasks(std::int32_t useful, std::int32_t requested) {
+  return useful > 1 ? std::min(useful, calltasks(requested)) : 1;
+}
+
 // csp_solve_X (tasks 0: the process-wide count) and csp_solve_tasks_X.
 // Every argument is checked before anything is computed from it.
 template <class T>
@@ -57,8 +66,11 @@ int solve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* ab,
   if (const int bad = checksolve(uplo, n, m, nrhs, ab, ldab, b, ldb)) return bad;
   if (tasks < 0) return -9;
   if (n == 0) return 0;
-  return solvechecked(solvemethod(kindof<T>, n, bandwidth(n, m)), uplo, n, m, nrhs, ab, ldab,
-                      b, ldb, calltasks(tasks));
+  const std::int32_t mc = bandwidth(n, m);
+  const method how = solvemethod(kindof<T>, n, mc);
+  const std::int32_t useful =
+      how == method::sweep ? entry::sweeptasks<T>(n, mc) : entry::factortasks(mc);
+  return solvechecked(how, uplo, n, m, nrhs, ab, ldab, b, ldb, entrytasks(useful, tasks));
 }
 
 // Factors A in place, leaving L (uplo 'L') or U = L^T (uplo 'U') in ab.
@@ -71,7 +83,7 @@ int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab) 
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   std::int32_t status = 0;
-  entry::decomposition(a, n, mc, status, calltasks(0));
+  entry::decomposition(a, n, mc, status, entrytasks(entry::factortasks(mc), 0));
   if (a != ab) copyout(a, n, mc, lapackband(ab, m, ldab, islower(uplo)));
   return status;
 }
@@ -87,7 +99,8 @@ int factorsolve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, co
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   compactrhs<T> rhs(b, n, nrhs, ldb);
   if (!rhs.open()) return CSP_OUT_OF_MEMORY;
-  entry::substitution(a, n, bandwidth(n, m), rhs.data(), nrhs, calltasks(0));
+  const std::int32_t mc = bandwidth(n, m);
+  entry::substitution(a, n, mc, rhs.data(), nrhs, entrytasks(entry::substitutiontasks(mc), 0));
   rhs.close();
   return 0;
 }

@@ -28,6 +28,16 @@ void decomposition(T* a, const std::int32_t& n, const std::int32_t& m, std::int3
 template <class T>
 void substitution(const T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                   const std::int32_t& nrhs, std::int32_t tasks);
+
+// The most tasks each entry puts to work on a system of order n and half
+// bandwidth m, whatever it is given: mesolution's sweep, the factorization
+// of solution and decomposition, and substitution. A caller for whom
+// finding out its task count costs something asks only when this is more
+// than 1.
+template <class T>
+std::int32_t sweeptasks(std::int32_t n, std::int32_t m);
+std::int32_t factortasks(std::int32_t m);
+std::int32_t substitutiontasks(std::int32_t m);
 }  // namespace entry
 
 template <class T>

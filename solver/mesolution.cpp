@@ -15,21 +15,6 @@
 
 namespace {
 
-// The participants worth starting for a solve of order n and half bandwidth
-// m: one per 2^23 (about 8 million) element operations of a band Cholesky,
-// N*(M+1)^2, a complex one counted as four. Each pass of the sweep ends at a
-// barrier that costs every participant some microseconds, and a smaller
-// share of work than this does not repay them: with N = 20,000 and M = 8 a
-// solve takes well under a millisecond on one core and more with two. The
-// result is the same bits with any number of participants.
-template <class T>
-std::int32_t usefulparticipants(std::int32_t n, std::int32_t m) {
-  constexpr double share = 0x1p23;
-  const double band = static_cast<double>(m) + 1;
-  const double work = static_cast<double>(n) * band * band * (is_complex_v<T> ? 4 : 1);
-  return static_cast<std::int32_t>(std::clamp(work / share, 1.0, double{maxteam}));
-}
-
 // The grain-size routine and the sweep kernel of each element kind.
 template <class T>
 struct sweepkind;
@@ -56,12 +41,27 @@ struct sweepkind<std::complex<double>> {
 
 }  // namespace
 
+// The participants worth starting for a solve of order n and half bandwidth
+// m: one per 2^23 (about 8 million) element operations of a band Cholesky,
+// N*(M+1)^2, a complex one counted as four. Each pass of the sweep ends at a
+// barrier that costs every participant some microseconds, and a smaller
+// share of work than this does not repay them: with N = 20,000 and M = 8 a
+// solve takes well under a millisecond on one core and more with two. The
+// result is the same bits with any number of participants.
+template <class T>
+std::int32_t entry::sweeptasks(std::int32_t n, std::int32_t m) {
+  constexpr double share = 0x1p23;
+  const double band = static_cast<double>(m) + 1;
+  const double work = static_cast<double>(n) * band * band * (is_complex_v<T> ? 4 : 1);
+  return static_cast<std::int32_t>(std::clamp(work / share, 1.0, double{maxteam}));
+}
+
 template <class T>
 void entry::mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
                        const std::int32_t& nrhs, T* work, std::int32_t& status,
                        std::int32_t tasks) {
   sweepkind<T>::requiregrain();
-  const std::int32_t requested = std::min(tasks, usefulparticipants<T>(n, m));
+  const std::int32_t requested = std::min(tasks, sweeptasks<T>(n, m));
   team t;
   openteam(t);
 
@@ -87,7 +87,8 @@ void entry::mesolution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
 
 #define CSP_INSTANTIATE(T)                                                                   \
   template void entry::mesolution<T>(T*, const std::int32_t&, const std::int32_t&, T*,     \
-                                     const std::int32_t&, T*, std::int32_t&, std::int32_t);
+                                     const std::int32_t&, T*, std::int32_t&, std::int32_t); \
+  template std::int32_t entry::sweeptasks<T>(std::int32_t, std::int32_t);
 CSP_INSTANTIATE(float)
 CSP_INSTANTIATE(double)
 CSP_INSTANTIATE(std::complex<float>)

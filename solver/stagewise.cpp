@@ -57,6 +57,14 @@ void entry::solution(T* a, const std::int32_t& n, const std::int32_t& m, T* b,
   stagewise::solution(a, n, m, b, nrhs, stagewidth(m), stagewise::onestage, tasks, status);
 }
 
+std::int32_t entry::factortasks(std::int32_t m) {
+  return stagewise::participants(stagewidth(m), m, maxteam);
+}
+
+std::int32_t entry::substitutiontasks(std::int32_t m) {
+  return stagewise::participants(stagewise::onestage, m, maxteam);
+}
+
 #define CSP_INSTANTIATE(T)                                                                   \
   template void entry::decomposition<T>(T*, const std::int32_t&, const std::int32_t&,      \
                                         std::int32_t&, std::int32_t);                      \
