@@ -25,6 +25,17 @@
 // - waitforalltasks, terminatealltasks, waitforandterminatealltasks and
 //   mtaskdone act on the whole process: call them only while no other thread
 //   uses the runtime.
+// - fork may be called at any moment by a thread that is not itself inside a
+//   solve or a call of the runtime, also while other threads solve: the
+//   child can solve, with threads of its own, at once. Fork handlers hold
+//   the runtime's table mutexes and the grain-size mutex across the fork, so
+//   the child finds them free. The child inherits the task count, the grain
+//   sizes and a task table with every slot free: no task of the parent runs
+//   in the child, and identifiers of tasks that the forking thread
+//   dispatched name no task there. Events and parallel locks that existed at
+//   the fork stay in use in the child; those that solves on other threads
+//   held are lost to it (three per solve, of 64 each), and a child that
+//   finds a table full solves alone, as above.
 #pragma once
 
 #include <pthread.h>

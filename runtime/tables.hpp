@@ -55,4 +55,13 @@ void locktable(pthread_mutex_t& mutex, std::int32_t& flag);
 // flag to 0, so that a later createtablemutex makes the mutex anew.
 void destroytablemutex(pthread_mutex_t& mutex, std::int32_t& flag);
 
+// registerforkhandlers(): installs, once per process, the fork handlers that
+// take the guard and the table mutexes before a fork and let them go in the
+// parent and the child, and free the child's task slots. Called while the
+// runtime is loaded. It has external linkage on purpose: where a program and
+// a shared library each hold a copy of the runtime and the library's tables
+// resolve to the program's, both copies' initialisers reach the one
+// function, so the shared table mutexes are not taken twice by one fork.
+void registerforkhandlers();
+
 }  // namespace tables

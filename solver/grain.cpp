@@ -28,6 +28,15 @@ namespace {
 
 pthread_mutex_t grainlock = PTHREAD_MUTEX_INITIALIZER;
 
+// A fork holds the mutex across it, so that a child forked while another
+// thread fixes the grain sizes finds it free and the four values complete.
+// Its holder takes no other lock (gettasks reads atomics only), so the
+// order against the runtime's own fork handlers does not matter.
+void takegrainlock() { pthread_mutex_lock(&grainlock); }
+void releasegrainlock() { pthread_mutex_unlock(&grainlock); }
+[[maybe_unused]] const int forkhandlers =
+    pthread_atfork(takegrainlock, releasegrainlock, releasegrainlock);
+
 struct grain {
   std::int32_t maxchunk, middlechunk, minchunk;
 };
