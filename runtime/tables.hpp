@@ -58,10 +58,10 @@ void destroytablemutex(pthread_mutex_t& mutex, std::int32_t& flag);
 // registerforkhandlers(): installs, once per process, the fork handlers that
 // take the guard and the table mutexes before a fork and let them go in the
 // parent and the child, and free the child's task slots. Called while the
-// runtime is loaded. It has external linkage on purpose: where a program and
-// a shared library each hold a copy of the runtime and the library's tables
-// resolve to the program's, both copies' initialisers reach the one
-// function, so the shared table mutexes are not taken twice by one fork.
+// runtime is loaded; a second call installs nothing, so that one fork never
+// takes the table mutexes twice. (The installed libraries keep their
+// copies of the runtime to themselves: each copy has tables and handlers of
+// its own.)
 void registerforkhandlers();
 
 }  // namespace tables
