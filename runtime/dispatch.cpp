@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <type_traits>
 
 #include "runtime/runtime.hpp"
@@ -30,6 +31,29 @@ namespace {
 
 using def_dispatch::argu;
 
+// The least stack a task's thread gets. The default stack of new threads
+// follows the process's stack limit at start (ulimit -s), which may be far
+// below the usual 8 MiB, down to what the thread library allows; a task's
+// routine must not depend on it. The solver's kernels keep their large
+// working arrays in heap scratch: a whole solve takes up to about 10 KiB of
+// stack and runs on the least stack the thread library allows (16 KiB), and
+// up to about 29 KiB under AddressSanitizer, whose frames are larger.
+// 256 KiB leaves a wide margin for them and for any other routine, and is a
+// whole number of pages of every page size in use (4, 16 and 64 KiB).
+constexpr std::size_t leaststack = 256 * 1024;
+
+// attributes <- the process's default thread attributes, with the stack
+// raised to leaststack where the default is smaller (a larger default is
+// kept). False, with nothing to destroy, when they cannot be had.
+bool taskattributes(pthread_attr_t& attributes) {
+  if (pthread_getattr_default_np(&attributes) != 0) return false;
+  std::size_t stack = 0;
+  if (pthread_attr_getstacksize(&attributes, &stack) == 0 && stack >= leaststack) return true;
+  if (pthread_attr_setstacksize(&attributes, leaststack) == 0) return true;
+  pthread_attr_destroy(&attributes);
+  return false;
+}
+
 // Records the task in slot s, words in the order 1, 4, 5..count+4, 3, and
 // advances the search start behind s. task (out) <- s.
 void record(std::int32_t s, std::int32_t& task, std::int64_t routine, std::int32_t count,
@@ -43,13 +67,19 @@ void record(std::int32_t s, std::int32_t& task, std::int64_t routine, std::int32
   word[2] = routine;
 }
 
-// Starts the thread of the task recorded in slot s; its handle goes into
-// word 2. When the thread cannot be created, the slot is freed again, the
-// search start restored to first and task set to 0, so that no slot stays in
-// use without a thread behind it.
+// Starts the thread of the task recorded in slot s, with taskattributes;
+// its handle goes into word 2. When the thread cannot be created, the slot
+// is freed again, the search start restored to first and task set to 0, so
+// that no slot stays in use without a thread behind it.
 void start(std::int32_t s, std::int32_t& task, std::int32_t first) {
+  pthread_attr_t attributes;
   pthread_t handle;
-  if (pthread_create(&handle, nullptr, parallelworker, &argu[s - 1][2]) == 0) {
+  bool started = false;
+  if (taskattributes(attributes)) {
+    started = pthread_create(&handle, &attributes, parallelworker, &argu[s - 1][2]) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (started) {
     argu[s - 1][1] = static_cast<std::int64_t>(handle);
   } else {
     argu[s - 1][1] = 0;

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/runtime.hpp"
@@ -28,6 +29,7 @@
 #include "solver/element.hpp"
 #include "solver/loops.hpp"
 #include "solver/schedule.hpp"
+#include "solver/scratch.hpp"
 #include "solver/sweepgroup.hpp"
 #include "solver/sweepsteps.hpp"
 #include "solver/team.hpp"
@@ -42,10 +44,25 @@ using sweep::pass;
 // with AVX-512 16 floats, 8 doubles, 8 complex numbers in two registers).
 // W sums run side by side in them, so that each sum's chain of additions
 // does not wait for the one before. Two of the steps keep M+1 sets of lanes
-// on the stack (up to 128 KiB): for M > maxlaneband they take the plain
-// loops instead, which follow the algorithm's loop order literally. (The
+// (up to 128 KiB) in the task's heap scratch: for M > maxlaneband, or when
+// that scratch cannot be allocated, they take the plain loops instead, which
+// follow the algorithm's loop order literally and give the same bits. (The
 // lanes beat the plain loops by about 2x at M = 512.)
 constexpr std::int64_t maxlaneband = 1024;
+
+// Bytes of the M+1 sets of W lanes of those steps; 0 beyond maxlaneband.
+template <class T, int W>
+std::size_t windowbytes(const sweepdata<T>& s) {
+  return s.m > maxlaneband ? 0 : static_cast<std::size_t>(s.m + 1) * sizeof(lanes<T, W>);
+}
+
+// The M+1 sets of W lanes in the task's scratch; nullptr where the plain
+// loops run.
+template <class T, int W>
+lanes<T, W>* lanewindow(const sweepdata<T>& s) {
+  const std::size_t bytes = windowbytes<T, W>(s);
+  return bytes == 0 ? nullptr : static_cast<lanes<T, W>*>(threadscratch(bytes));
+}
 
 // target(i) <- target(i) - source_k(i)*factor_k for k = 0..terms-1 in
 // increasing k, i = 0..count-1: source_k at source + k*ld, factor_k at
@@ -101,11 +118,11 @@ bool factorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l,
 // wait in a ring of M+1 sets of lanes (row r in slot (r - f) mod (M+1)).
 // Every element still receives its updates in increasing p and its division
 // after them. loadrow(r, c0, x) sets x to the columns c0+1..c0+W of row r
-// as they stand before the solve; the solved rows go back to coupling.
+// as they stand before the solve; the solved rows go back to coupling. The
+// ring is `window`, M+1 sets of lanes.
 template <class T, int W, class Loadrow>
 void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::int64_t count,
-                    Loadrow loadrow) {
-  lanes<T, W> window[maxlaneband + 1];
+                    lanes<T, W>* window, Loadrow loadrow) {
   const std::int64_t slots = s.m + 1;
   for (std::int64_t c0 = 0; c0 < count; c0 += W) {
     const std::int64_t width = std::min<std::int64_t>(W, count - c0);
@@ -132,7 +149,8 @@ void solveleftlanes(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
 // Columns 1..M of the coupling rows f..l <- L_BB^-1 times them.
 template <class T, int W>
 void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  if (s.m > maxlaneband) {
+  lanes<T, W>* const window = lanewindow<T, W>(s);
+  if (window == nullptr) {
     solveleft(s, f, l, s.m);
   } else {
     // The rows of columns c0+1..c0+W, read W rows at a time.
@@ -146,7 +164,7 @@ void solveleft(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
       }
       x = rows.row(r - f);
     };
-    solveleftlanes<T, W>(s, f, l, s.m, couplingrow);
+    solveleftlanes<T, W>(s, f, l, s.m, window, couplingrow);
   }
 }
 
@@ -225,7 +243,8 @@ void backwardsolve(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
 // and every one of them is overwritten by the solve.
 template <class T, int W>
 void leftcoupling(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
-  if (s.m > maxlaneband) {
+  lanes<T, W>* const window = lanewindow<T, W>(s);
+  if (window == nullptr) {
     solveleft(s, f, l, gatherleft(s, f, l));
   } else {
     const std::int64_t j0 = std::max<std::int64_t>(f - s.m, 1), count = f - j0;
@@ -237,7 +256,7 @@ void leftcoupling(const sweepdata<T>& s, std::int64_t f, std::int64_t l) {
       const std::int64_t begin = std::min(std::max<std::int64_t>(first - c0, 0), end);
       gatherlanes(x, &s.a(r, j0 + c0), s.m, begin, end);
     };
-    solveleftlanes<T, W>(s, f, l, count, bandrow);
+    solveleftlanes<T, W>(s, f, l, count, window, bandrow);
   }
 }
 
@@ -350,14 +369,13 @@ void updatefromleft(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::
 }
 
 // The same fill with W rows at a time in lanes: their factor entries are
-// kept in lanes (column k in old[k-1]), the rows start from zero and take
-// the terms k = 1..M in order, W columns side by side; the band buffer ends
-// as the row-by-row fill leaves it, holding the factor entries of row g.
+// kept in lanes (column k in old[k-1], M sets), the rows start from zero and
+// take the terms k = 1..M in order, W columns side by side; the band buffer
+// ends as the row-by-row fill leaves it, holding the factor entries of row g.
 template <class T, int W>
 void filllanes(const sweepdata<T>& s, std::int64_t f, std::int64_t g, std::int64_t l,
-               std::int64_t t) {
+               std::int64_t t, lanes<T, W>* old) {
   const std::int64_t before = t + s.q - s.m - 1;  // the neighbour's last M rows follow it
-  lanes<T, W> old[maxlaneband];
   for (std::int64_t r0 = f; r0 <= g; r0 += W) {
     const std::int64_t rows = std::min<std::int64_t>(W, g - r0 + 1);
     for (std::int64_t k = 1; k <= s.m; ++k) loadlanes(old[k - 1], &s.coupling(r0, k), rows);
@@ -392,10 +410,11 @@ void separatorblock(const sweepdata<T>& s, std::int64_t f, std::int64_t l, std::
   if (right <= s.n) updatefromright<T, W>(s, l, right, std::min(right + s.q - 1, s.n));
   if (left >= firstblock && s.m > 0) updatefromleft<T, W>(s, f, g, left);
   if (left > firstblock) {
-    if (s.m > maxlaneband) {
+    lanes<T, W>* const old = lanewindow<T, W>(s);
+    if (old == nullptr) {
       fill(s, f, g, l, left + s.q - s.m - 1);
     } else {
-      filllanes<T, W>(s, f, g, l, left);
+      filllanes<T, W>(s, f, g, l, left, old);
     }
   }
 }
@@ -493,32 +512,65 @@ bool blockwork(const sweepdata<T>& s, pass p, std::int64_t f, std::int64_t dista
   return true;
 }
 
+// Bytes of the local arrays of a group in pass p; 0 where the pass has no
+// groups: without a band (M = 0), or with arrays beyond groupbytes.
+template <class T>
+std::size_t groupscratchbytes(const sweepdata<T>& s, pass p) {
+  const std::int64_t size = groupsize(p, s.m, s.q, s.nrhs);
+  if (s.m < 1 || size > groupcapacity<T>) return 0;
+  return static_cast<std::size_t>(size) * sizeof(lanes<T, groupwidth<T>>);
+}
+
+// The local arrays of a group in pass p, in the task's scratch; nullptr
+// where the pass goes block by block.
+template <class T>
+lanes<T, groupwidth<T>>* groupscratch(const sweepdata<T>& s, pass p) {
+  const std::size_t bytes = groupscratchbytes(s, p);
+  return bytes == 0 ? nullptr : static_cast<lanes<T, groupwidth<T>>*>(threadscratch(bytes));
+}
+
+// Grows the task's scratch at once to the most that the sweep's groups and
+// lanes take, so that a task allocates once per sweep, and a thread's later
+// sweeps of the same shape not at all. Should that fail, each step asks for
+// its own share and, where even that fails, takes its path without scratch.
+template <class T, int W>
+void reservescratch(const sweepdata<T>& s) {
+  std::size_t bytes = windowbytes<T, W>(s);
+  for (const pass p : {pass::firstinterior, pass::separator, pass::interior, pass::backward}) {
+    bytes = std::max(bytes, groupscratchbytes(s, p));
+  }
+  threadscratch(bytes);
+}
+
 // The work of pass p on a group of regular blocks, the first at column f,
 // side by side in lanes. When a pivot of any of them is rejected, nothing
 // of the group has been written back: the blocks are then worked one by
-// one, which rejects the same pivot and raises the failure flag.
+// one, which rejects the same pivot and raises the failure flag. So are
+// they when the group's local arrays cannot be had.
 template <class T, int W>
 bool groupwork(const sweepdata<T>& s, pass p, std::int64_t f, std::int64_t stride,
                std::int64_t distance, std::int64_t firstblock, const real_t<T>& tolerance,
                std::int32_t* info, std::int32_t phase) {
-  groupscratch<T> scratch;
-  blockgroup<T> g(s, p, f, stride, &scratch);
-  bool factored = true;
-  switch (p) {
-    case pass::firstinterior:
-      factored = firstinteriorgroup(g, tolerance);
-      break;
-    case pass::separator:
-      separatorgroup(g, distance);
-      return true;
-    case pass::interior:
-      factored = interiorgroup(g, distance, tolerance);
-      break;
-    case pass::backward:
-      backwardgroup(g, distance);
-      return true;
-    case pass::finished:
-      return true;
+  lanes<T, groupwidth<T>>* const scratch = groupscratch(s, p);
+  bool factored = false;
+  if (scratch != nullptr) {
+    blockgroup<T> g(s, p, f, stride, scratch);
+    switch (p) {
+      case pass::firstinterior:
+        factored = firstinteriorgroup(g, tolerance);
+        break;
+      case pass::separator:
+        separatorgroup(g, distance);
+        return true;
+      case pass::interior:
+        factored = interiorgroup(g, distance, tolerance);
+        break;
+      case pass::backward:
+        backwardgroup(g, distance);
+        return true;
+      case pass::finished:
+        return true;
+    }
   }
   if (factored) return !flagset(info, phase);
   for (std::int64_t k = 0; k < groupwidth<T>; ++k) {
@@ -529,12 +581,11 @@ bool groupwork(const sweepdata<T>& s, pass p, std::int64_t f, std::int64_t strid
   return true;
 }
 
-// Blocks per take in pass p: a group when the half bandwidth has one and
-// the group's local arrays fit its scratch, else 1.
+// Blocks per take in pass p: a group when the pass has groups and the task
+// has their local arrays, else 1.
 template <class T>
 std::int64_t takewidth(const sweepdata<T>& s, pass p) {
-  const bool fits = groupsize(p, s.m, s.q, s.nrhs) <= groupscratch<T>::capacity;
-  return s.m >= 1 && fits ? groupwidth<T> : 1;
+  return groupscratch(s, p) != nullptr ? groupwidth<T> : 1;
 }
 
 // One task's share of the sweep, with W lanes within a block.
@@ -543,6 +594,7 @@ void sweepwith(const sweepdata<T>& s, const std::int32_t& lockid, std::int32_t* 
                const std::int32_t& ntasks, std::int64_t& level, std::int64_t& distance,
                std::int64_t& stride, std::int64_t& firstblock, std::int64_t& nextblock,
                std::int64_t& backblock, const real_t<T>& tolerance, std::int32_t* info) {
+  reservescratch<T, W>(s);
   std::int32_t phase = 1;
   pass current = pass::firstinterior;
   while (current != pass::finished) {

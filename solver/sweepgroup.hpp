@@ -37,15 +37,14 @@ namespace kernel {
 template <class T>
 inline constexpr int groupwidth = vectorbytes / sizeof(real_t<T>);
 
-// The task-private scratch of a group, on the stack of the task's thread.
+// The most scratch the local arrays of a group take (in the task's heap
+// scratch, threadscratch): the blocks of a pass whose group would need more
+// go one by one.
 inline constexpr std::size_t groupbytes = 512 * 1024;
 
+// The same in elements of the local arrays.
 template <class T>
-struct groupscratch {
-  using E = lanes<T, groupwidth<T>>;
-  static constexpr std::int64_t capacity = groupbytes / sizeof(E);
-  E element[capacity];
-};
+inline constexpr std::int64_t groupcapacity = groupbytes / sizeof(lanes<T, groupwidth<T>>);
 
 // Where the group's arrays stand, in local rows and columns: the block is
 // f..l, the local order n; the rest are the pass's neighbours.
@@ -171,10 +170,10 @@ class blockgroup {
   static constexpr int W = groupwidth<T>;
   using E = lanes<T, W>;
 
-  // The local arrays lie in `scratch`; without it the group can only
-  // prefetch.
+  // The local arrays lie in `scratch`, groupsize(p, ...) elements; without
+  // it the group can only prefetch.
   blockgroup(const sweepdata<T>& s, sweep::pass p, std::int64_t f, std::int64_t stride,
-             groupscratch<T>* scratch)
+             E* scratch)
       : s_(s), f_(f), stride_(stride), layout_(layoutof(p, s.m, s.q)) {
     local_.n = layout_.n;
     local_.m = s.m;
@@ -182,7 +181,7 @@ class blockgroup {
     local_.nrhs = s.nrhs;
     if (scratch == nullptr) return;
     const grouplayout& g = layout_;
-    E* next = scratch->element;
+    E* next = scratch;
     local_.a = {next, s.m};
     next += g.bandcolumns * (s.m + 1);
     local_.coupling = {next, g.n};
