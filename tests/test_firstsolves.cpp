@@ -19,6 +19,7 @@
 
 #include "runtime/runtime.hpp"
 #include "solver/csp.hpp"
+#include "tests/children.hpp"
 #include "tests/oracle.hpp"
 #include "tests/solves.hpp"
 
@@ -35,22 +36,7 @@ using solves::output;
 using solves::problem;
 using solves::route;
 
-// Runs body in a forked child and expects it to exit with 0.
-template <class Body>
-void inchild(Body body) {
-  std::fflush(stdout);
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    body();
-    std::fflush(stdout);
-    std::exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child reported failures (above)";
-}
+using children::inchild;
 
 // Nothing of the runtime or the grain sizes obtained yet.
 void expectfresh() {

@@ -23,6 +23,7 @@
 
 #include "runtime/runtime.hpp"
 #include "solver/csp.hpp"
+#include "tests/children.hpp"
 #include "tests/solves.hpp"
 
 // This program reports four configured processors, whatever the machine
@@ -68,8 +69,8 @@ enum childend : int {
   slotinuse = 2,
   tablelocked = 3,
   dispatchedwrongly = 4,
-  hung = 100,
-  signalled = 101,
+  hung = children::hung,
+  signalled = children::signalled,
   notforked = 102,
 };
 
@@ -160,22 +161,6 @@ std::vector<item> workload(std::uint32_t seed) {
   return items;
 }
 
-// Waits for the child, polling, until the limit; kills it when it is still
-// running then. Returns how it ended.
-int awaitchild(pid_t child) {
-  const auto deadline = std::chrono::steady_clock::now() + childlimit;
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      return hung;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : signalled;
-}
-
 // Forks children one at a time while others(k), k = 0..count-1, runs on a
 // thread of its own, over and over until forking stops. Each child ends with
 // the code childbody returns; forking stops after forkcount children or at
@@ -199,7 +184,7 @@ forkrun forkwhile(int count, const std::function<void(int)>& others,
       run.forks += 1;
       const pid_t child = fork();
       if (child == 0) _exit(childbody());
-      run.end = child == -1 ? notforked : awaitchild(child);
+      run.end = child == -1 ? notforked : children::await(child, childlimit);
     }
     forking = false;
   });
