@@ -19,9 +19,9 @@
  * memory cannot be had. Nothing is printed.
  *
  * Threads: every routine may be called from several threads at once on
- * different arrays. A solve needs no large stack of its calling thread (a
- * few tens of KiB: the solver's scratch comes from the heap), so callers
- * with small thread stacks are safe. A process may fork at any moment, even
+ * different arrays. A solve needs no large stack of its calling thread
+ * (about 10 KiB: the solver's scratch comes from the heap), so callers with
+ * small thread stacks are safe. A process may fork at any moment, even
  * while other threads solve; the child can solve. The task count (below)
  * is one setting for the whole process, and csp_solve_tasks_X takes one
  * for a single call instead.
