@@ -55,7 +55,8 @@ std::int32_t smallestquota(const std::string& top, std::string path, bool v2) {
     const std::int32_t here = folderquota(top + path, v2);
     if (here > 0) smallest = smallest == 0 ? here : std::min(smallest, here);
     if (path.empty() || path == "/") return smallest;
-    path.erase(path.find_last_of('/'));
+    const std::size_t slash = path.find_last_of('/');
+    path.erase(slash == std::string::npos ? 0 : slash);
   }
 }
 

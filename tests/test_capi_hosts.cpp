@@ -72,7 +72,7 @@ TEST_F(CgroupTree, Version1QuotaOfTheCpuController) {
   write("cpu/batch/cpu.cfs_period_us", "100000\n");
   EXPECT_EQ(cpus(membership), 1) << "half a processor is one task";
   EXPECT_EQ(cpus("4:cpuacct:/batch/job\n"), 0) << "only the cpu controller counts";
-  EXPECT_EQ(cpus("garbage\n\n::\n"), 0);
+  EXPECT_EQ(cpus("garbage\n\n::\n0::relative/path\n"), 0);
 }
 
 // Runs f on a new thread whose affinity mask holds CPU 0 alone.
