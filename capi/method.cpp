@@ -42,6 +42,7 @@ namespace capi {
 //
 // Measure again when either method gets faster.
 method solvemethod(kind k, std::int32_t n, std::int32_t m) {
+  if (n >= 2000 && m <= 64) return method::partitioned;
   if (k == kind::c || k == kind::z || n < 20000) return method::stagewise;
   const std::int32_t widest = k == kind::s ? 8 : 4;
   return m <= widest ? method::sweep : method::stagewise;

@@ -8,6 +8,7 @@ namespace capi {
 enum class method {
   sweep,      // mesolution_csp_X: factor and solve in one block-hierarchy sweep
   stagewise,  // solution_csp_X: the column Cholesky in stages, then substitution
+  partitioned,  // the partitioned factorization of csp_factorize_X, then its solve
 };
 
 // The element kinds as the rule sees them.

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "capi/checks.hpp"
+#include "capi/factorization.hpp"
 #include "capi/include/csp/csp.h"
 #include "capi/method.hpp"
 #include "capi/storage.hpp"
@@ -17,21 +18,19 @@
 
 namespace capi {
 
-template <class T>
-inline constexpr kind kindof = kind::s;
-template <>
-inline constexpr kind kindof<double> = kind::d;
-template <>
-inline constexpr kind kindof<std::complex<float>> = kind::c;
-template <>
-inline constexpr kind kindof<std::complex<double>> = kind::z;
-
 // Factors and solves A*X = B, arguments already checked and n > 0, with the
 // given method on at most `tasks` tasks: solve() passes
 // solvemethod(kind, n, bandwidth(n, m)); tests drive both methods.
 template <class T>
 int solvechecked(method how, char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs,
                  T* ab, std::int32_t ldab, T* b, std::int32_t ldb, std::int32_t tasks) {
+  if (how == method::partitioned) {
+    partitioned::factorization<T>* f = nullptr;
+    if (const int status = factorizechecked(uplo, n, m, ab, ldab, tasks, f)) return status;
+    const int status = nrhs > 0 ? solvefactorized(*f, nrhs, b, ldb, tasks) : 0;
+    partitioned::release(f);
+    return status;
+  }
   const std::int32_t mc = bandwidth(n, m);
   scratch<T> bandcopy, work;
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
@@ -50,14 +49,6 @@ int solvechecked(method how, char uplo, std::int32_t n, std::int32_t m, std::int
   return status;  // 1 when a pivot was rejected: the solver does not say where
 }
 
-// The task count of a call (requested: 0 for the process-wide count) for an
-// entry that puts at most `useful` tasks to work. Finding out how many
-// processors the caller may use takes system calls, which would cost small
-// solves more than they do: it is skipped when one task is all the entry uses.
-inline std::int32_t entrytasks(std::int32_t useful, std::int32_t requested) {
-  return useful > 1 ? std::min(useful, calltasks(requested)) : 1;
-}
-
 // csp_solve_X (tasks 0: the process-wide count) and csp_solve_tasks_X.
 // Every argument is checked before anything is computed from it.
 template <class T>
@@ -68,8 +59,9 @@ int solve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* ab,
   if (n == 0) return 0;
   const std::int32_t mc = bandwidth(n, m);
   const method how = solvemethod(kindof<T>, n, mc);
-  const std::int32_t useful =
-      how == method::sweep ? entry::sweeptasks<T>(n, mc) : entry::factortasks(mc);
+  const std::int32_t useful = how == method::sweep       ? entry::sweeptasks<T>(n, mc)
+                              : how == method::partitioned ? partitionedtasks<T>(n, m, nrhs)
+                                                           : entry::factortasks(mc);
   return solvechecked(how, uplo, n, m, nrhs, ab, ldab, b, ldb, entrytasks(useful, tasks));
 }
 

@@ -155,6 +155,60 @@ CSP_API int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
                                const csp_complex_double *ab, int32_t ldab, csp_complex_double *b,
                                int32_t ldb);
 
+/*
+ * A factorization kept for repeated solves: the fast path when one matrix
+ * serves many right-hand sides (time stepping, many columns at once).
+ *
+ * csp_factorize_s(uplo, n, m, ab, ldab, f): factors A into an object of its
+ * own, for csp_solve_factorized_s.
+ *   uplo (in)  'L', 'l', 'U' or 'u', as for csp_solve_s.
+ *   n    (in)  order of A, n >= 0.
+ *   m    (in)  half bandwidth, m >= 0 (m >= n is allowed).
+ *   ab   (in)  the band of A, ldab x n; read only, never written.
+ *   ldab (in)  leading dimension of ab, ldab >= m+1.
+ *   f    (out) the factorization, to be freed by csp_free_factorization;
+ *              NULL on any nonzero return.
+ * Returns 0; -1 .. -5 for an invalid argument 1 .. 5 (ab may be null when
+ * n = 0); -6 when f is NULL; k > 0 when A is not positive definite;
+ * CSP_OUT_OF_MEMORY. The object owns its storage, allocated once here: the
+ * factor with its fill, (2*mc+1)*n elements plus 3*mc*mc per partition
+ * (mc = min(m, n-1)), and the reduced system's factor; docs/c-api.md gives
+ * the exact amount. The columns are cut into partitions by n, m and the kind
+ * alone, so the factor and every solve with it are the same bits for every
+ * task count; csp_solve_s takes the same path wherever it is the faster and
+ * then gives the same bits as csp_factorize_s with csp_solve_factorized_s.
+ *
+ * csp_solve_factorized_s(f, nrhs, b, ldb): solves A*X = B with f.
+ *   f    (in)     a factorization of this element kind.
+ *   nrhs (in)     number of right-hand sides, nrhs >= 0.
+ *   b    (in/out) the right-hand sides, ldb x nrhs; the solutions X.
+ *   ldb  (in)     ldb >= max(1, n).
+ * Returns 0; -1 when f is NULL or of another element kind; -2 nrhs < 0;
+ * -3 b is NULL (n > 0 and nrhs > 0); -4 ldb too small. It only reads f, so
+ * several threads may solve with one factorization at once, and it
+ * allocates nothing.
+ *
+ * csp_free_factorization(f): frees f; NULL: nothing.
+ */
+typedef struct csp_factorization csp_factorization;
+CSP_API int csp_factorize_s(char uplo, int32_t n, int32_t m, const float *ab, int32_t ldab,
+                            csp_factorization **f);
+CSP_API int csp_factorize_d(char uplo, int32_t n, int32_t m, const double *ab, int32_t ldab,
+                            csp_factorization **f);
+CSP_API int csp_factorize_c(char uplo, int32_t n, int32_t m, const csp_complex_float *ab,
+                            int32_t ldab, csp_factorization **f);
+CSP_API int csp_factorize_z(char uplo, int32_t n, int32_t m, const csp_complex_double *ab,
+                            int32_t ldab, csp_factorization **f);
+CSP_API int csp_solve_factorized_s(const csp_factorization *f, int32_t nrhs, float *b,
+                                   int32_t ldb);
+CSP_API int csp_solve_factorized_d(const csp_factorization *f, int32_t nrhs, double *b,
+                                   int32_t ldb);
+CSP_API int csp_solve_factorized_c(const csp_factorization *f, int32_t nrhs,
+                                   csp_complex_float *b, int32_t ldb);
+CSP_API int csp_solve_factorized_z(const csp_factorization *f, int32_t nrhs,
+                                   csp_complex_double *b, int32_t ldb);
+CSP_API void csp_free_factorization(csp_factorization *f);
+
 /* csp_set_tasks(tasks): the number of tasks (threads, the caller included)
    every later solve of the process may run with, capped at the number of
    processors configured on the machine and at 32; tasks <= 0: that number

@@ -1,0 +1,350 @@
+// The row steps of the partitioned factorization and of its solves, for one
+// group of W partitions in W vector lanes: lane k works partition k of the
+// group, every lane with the same operations in the same order, so each
+// partition's bits do not depend on which lanes or group it shares.
+//
+// A partition's interior D (rows 1..R, padding included) is factored row by
+// row, D = L*L^T, and with it the left spike V = L^-1 * C, where C couples
+// the interior's first M rows to the left separator. Row r of the factor is
+// kept as one record of 2M+1 lane vectors:
+//
+//   [0, M)      L(r, r-M+u), u = 0..M-1 (zero where r-M+u < 1)
+//   M           1 / L(r, r)
+//   [M+1, 2M+1) V(r, c), c = 0..M-1
+//
+// The M rows of the right separator continue the band factorization past
+// the interior: Z(s, q) = L(separator row s, interior row R-M+q). What the
+// interior adds to the reduced system is gathered in three M x M blocks:
+//   E = A(S,S) - Z*Z^T     on the right separator's diagonal block,
+//   F = -V^T*V             on the left separator's diagonal block,
+//   G = -Z*V(last M rows)  coupling the right separator to the left one.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "solver/band.hpp"
+#include "solver/loops.hpp"
+#include "solver/partitions.hpp"
+
+namespace partitioned {
+
+// x with `value` in every lane.
+template <class T, int W>
+inline lanes<T, W> broadcast(const T& value) {
+  lanes<T, W> x;
+  for (int k = 0; k < W; ++k) setlane(x, k, value);
+  return x;
+}
+
+// One group's share of the factorization: its records and its M x M blocks
+// Z, E, F, G (element (s, q) of each at [s*M + q], 0-based).
+template <class T, int W>
+struct group {
+  lanes<T, W>* records;  // rows records of 2M+1 vectors
+  lanes<T, W>* z;
+  lanes<T, W>* e;
+  lanes<T, W>* f;
+  lanes<T, W>* g;
+  lanes<T, W>* stage;  // 2M+1 vectors of scratch: one row's entries
+  std::int64_t m, rows;
+  std::int64_t firstpart;  // partition of lane 0, 1-based
+
+  lanes<T, W>* record(std::int64_t r) const { return records + (r - 1) * (2 * m + 1); }
+};
+
+// Which partition each lane holds, where its row 1 stands in the equations,
+// and which lanes hold a partition at all.
+template <int W>
+struct lanemap {
+  std::int64_t part[W];
+  std::int64_t origin[W];  // equation of row r is origin + r (rows > padding)
+  bool used[W];
+
+  lanemap(const layout& s, std::int64_t firstpart) {
+    for (int k = 0; k < W; ++k) {
+      part[k] = firstpart + k;
+      used[k] = part[k] <= s.parts;
+      origin[k] = used[k] ? s.first(part[k]) - 1 - s.padding(part[k]) : 0;
+    }
+  }
+};
+
+// Row r's entries in the lanes: x[t] = A(row r, row r-M+t) for t = 0..M
+// (x[M] the diagonal) inside the interior, c[c'] = A(row r, separator
+// column c') for the left separator's columns; a padding row is the
+// identity, and an unused lane too.
+template <class T, int W>
+void readrow(const band_matrix<const T>& a, const layout& s, const lanemap<W>& map,
+             std::int64_t r, lanes<T, W>* x, lanes<T, W>* c) {
+  const std::int64_t m = s.m;
+  for (std::int64_t t = 0; t <= m; ++t) clearlanes(x[t]);
+  for (std::int64_t t = 0; t < m; ++t) clearlanes(c[t]);
+  for (int k = 0; k < W; ++k) {
+    const std::int64_t p = map.part[k];
+    if (!map.used[k] || r <= s.padding(p)) {
+      setlane(x[m], k, T(1));
+      continue;
+    }
+    const std::int64_t i = map.origin[k] + r, start = s.first(p);
+    for (std::int64_t t = 0; t <= m; ++t) {
+      const std::int64_t column = i - m + t;
+      if (column >= start) {
+        setlane(x[t], k, a(i, column));
+      } else if (p > 1) {
+        setlane(c[column - (start - m)], k, a(i, column));
+      }
+    }
+  }
+}
+
+// Factors row r: its L entries, its pivot and its spike row, from x and c
+// as readrow gives them. False when a lane's pivot is rejected.
+template <class T, int W>
+bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
+               const lanes<T, W>* c, real_t<T> tolerance) {
+  const std::int64_t m = g.m, first = std::max<std::int64_t>(0, m + 1 - r);
+  lanes<T, W>* const out = g.record(r);
+  for (std::int64_t t = 0; t < first; ++t) clearlanes(out[t]);
+  for (std::int64_t t = first; t < m; ++t) {
+    const lanes<T, W>* const above = g.record(r - m + t);
+    lanes<T, W> sum = x[t];
+    for (std::int64_t u = first; u < t; ++u) sum = mulsub(sum, out[u], above[u - t + m]);
+    out[t] = mul(sum, above[m]);
+  }
+  lanes<T, W> pivot = x[m];
+  for (std::int64_t u = first; u < m; ++u) pivot = mulsub(pivot, out[u], out[u]);
+  if (pivotrejected(tolerance, pivot)) return false;
+  const lanes<T, W> inverse = div(broadcast<T, W>(T(1)), principalsqrt(pivot));
+  out[m] = inverse;
+  for (std::int64_t col = 0; col < m; ++col) {
+    lanes<T, W> sum = c[col];
+    for (std::int64_t u = first; u < m; ++u) {
+      sum = mulsub(sum, out[u], g.record(r - m + u)[m + 1 + col]);
+    }
+    out[m + 1 + col] = mul(sum, inverse);
+  }
+  return true;
+}
+
+// F <- F - v*v^T over the lower triangle, for the spike row v of row r.
+template <class T, int W>
+void gatherleft(const group<T, W>& g, std::int64_t r) {
+  const std::int64_t m = g.m;
+  const lanes<T, W>* const v = g.record(r) + m + 1;
+  for (std::int64_t i = 0; i < m; ++i) {
+    for (std::int64_t j = 0; j <= i; ++j) g.f[i * m + j] = mulsub(g.f[i * m + j], v[i], v[j]);
+  }
+}
+
+// The right separator's rows: Z, E and G. Lanes whose partition is the
+// last (or none) have no right separator and read zeros.
+template <class T, int W>
+void factorseparator(const band_matrix<const T>& a, const layout& s, const lanemap<W>& map,
+                     const group<T, W>& g) {
+  const std::int64_t m = g.m, rows = g.rows;
+  for (std::int64_t q = 0; q < m * m; ++q) {
+    clearlanes(g.z[q]);
+    clearlanes(g.e[q]);
+    clearlanes(g.g[q]);
+  }
+  for (std::int64_t sr = 1; sr <= m; ++sr) {
+    // x[t] = A(separator row sr, interior row R-M+sr+t) for t <= M-sr (the
+    // coupling), then the separator's own entries A(sr, sr-(M-t)).
+    lanes<T, W>* const row = g.stage;
+    for (std::int64_t t = 0; t <= m; ++t) clearlanes(row[t]);
+    for (int k = 0; k < W; ++k) {
+      const std::int64_t p = map.part[k];
+      if (!map.used[k] || p == s.parts) continue;
+      const std::int64_t i = s.separator(p) + sr - 1;
+      for (std::int64_t t = 0; t <= m; ++t) setlane(row[t], k, a(i, i - m + t));
+    }
+    lanes<T, W>* const zrow = g.z + (sr - 1) * m;  // Z(sr, q) at zrow[q-1]
+    for (std::int64_t q = sr; q <= m; ++q) {
+      const lanes<T, W>* const interior = g.record(rows - m + q);
+      lanes<T, W> sum = row[q - sr];
+      for (std::int64_t q2 = sr; q2 < q; ++q2) sum = mulsub(sum, zrow[q2 - 1], interior[q2 - q + m]);
+      zrow[q - 1] = mul(sum, interior[m]);
+    }
+    for (std::int64_t s2 = 1; s2 <= sr; ++s2) {
+      lanes<T, W> sum = row[m - sr + s2];
+      const lanes<T, W>* const other = g.z + (s2 - 1) * m;
+      for (std::int64_t q = sr; q <= m; ++q) sum = mulsub(sum, zrow[q - 1], other[q - 1]);
+      g.e[(sr - 1) * m + s2 - 1] = sum;
+    }
+    for (std::int64_t col = 0; col < m; ++col) {
+      lanes<T, W> sum;
+      clearlanes(sum);
+      for (std::int64_t q = sr; q <= m; ++q) {
+        sum = mulsub(sum, zrow[q - 1], g.record(rows - m + q)[m + 1 + col]);
+      }
+      g.g[(sr - 1) * m + col] = sum;
+    }
+  }
+}
+
+// Factors the group's W partitions. False when a pivot is rejected.
+template <class T, int W>
+bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, W>& g,
+                 real_t<T> tolerance) {
+  const lanemap<W> map(s, g.firstpart);
+  const std::int64_t m = s.m;
+  for (std::int64_t q = 0; q < m * m; ++q) clearlanes(g.f[q]);
+  lanes<T, W>* const x = g.stage;
+  lanes<T, W>* const c = g.stage + m + 1;
+  for (std::int64_t r = 1; r <= g.rows; ++r) {
+    readrow(a, s, map, r, x, c);
+    if (!factorrow(g, r, x, c, tolerance)) return false;
+    gatherleft(g, r);
+  }
+  if (s.parts > 1) factorseparator(a, s, map, g);
+  return true;
+}
+
+}  // namespace partitioned
+
+namespace partitioned {
+
+// One right-hand side as the lanes of a group see it: lane k's row r is
+// b[origin[k] + r - 1]. Rows are moved W at a time, each lane's run read
+// contiguously and transposed in registers; row 1, where a padding row may
+// stand, and the rows past the last whole block one by one.
+template <class T, int W>
+struct lanerows {
+  T* b;
+  lanemap<W> map;
+  std::int64_t padded[W];  // padding rows of each lane (0 or 1)
+
+  lanerows(T* column, const layout& s, std::int64_t firstpart) : b(column), map(s, firstpart) {
+    for (int k = 0; k < W; ++k) padded[k] = map.used[k] ? s.padding(map.part[k]) : 1;
+  }
+  // Row r alone; a padding row and an unused lane read zero.
+  void get(lanes<T, W>& x, std::int64_t r) const {
+    clearlanes(x);
+    for (int k = 0; k < W; ++k) {
+      if (r > padded[k]) setlane(x, k, b[map.origin[k] + r - 1]);
+    }
+  }
+  void put(const lanes<T, W>& x, std::int64_t r) const {
+    for (int k = 0; k < W; ++k) {
+      if (map.used[k] && r > padded[k]) b[map.origin[k] + r - 1] = lane(x, k);
+    }
+  }
+  // Rows r..r+W-1, all of them interior rows of every used lane (r >= 2).
+  void getblock(lanes<T, W> (&x)[W], std::int64_t r) const {
+    for (int k = 0; k < W; ++k) {
+      loadlanes(x[k], b + (map.used[k] ? map.origin[k] + r - 1 : map.origin[0] + r - 1), W);
+    }
+    transposelanes(x);
+  }
+  void putblock(lanes<T, W> (&x)[W], std::int64_t r) const {
+    transposelanes(x);
+    for (int k = 0; k < W; ++k) {
+      if (map.used[k]) storelanes(x[k], b + map.origin[k] + r - 1, W);
+    }
+  }
+};
+
+// Calls step(r, x) for rows first..last in order (forward) or last..first
+// (backward), x holding b's row r on entry and what step leaves in it
+// written back, rows moving W at a time where they can.
+template <class T, int W, class Step>
+void walkrows(const lanerows<T, W>& b, std::int64_t rows, bool forward, Step step) {
+  lanes<T, W> x;
+  lanes<T, W> block[W];
+  const std::int64_t blocks = (rows - 1) / W;  // whole blocks in rows 2..rows
+  auto single = [&](std::int64_t r) {
+    b.get(x, r);
+    step(r, x);
+    b.put(x, r);
+  };
+  auto whole = [&](std::int64_t r) {
+    b.getblock(block, r);
+    if (forward) {
+      for (int i = 0; i < W; ++i) step(r + i, block[i]);
+    } else {
+      for (int i = W - 1; i >= 0; --i) step(r + i, block[i]);
+    }
+    b.putblock(block, r);
+  };
+  const std::int64_t tail = 2 + blocks * W;  // first row after the blocks
+  if (forward) {
+    single(1);
+    for (std::int64_t j = 0; j < blocks; ++j) whole(2 + j * W);
+    for (std::int64_t r = tail; r <= rows; ++r) single(r);
+  } else {
+    for (std::int64_t r = rows; r >= tail; --r) single(r);
+    for (std::int64_t j = blocks - 1; j >= 0; --j) whole(2 + j * W);
+    single(1);
+  }
+}
+
+// A ring of the last `size` (a power of two >= M) solved rows.
+template <class T, int W>
+struct ring {
+  lanes<T, W>* x;
+  std::int64_t mask;
+  lanes<T, W>& operator[](std::int64_t r) const { return x[r & mask]; }
+};
+
+// Forward substitution of one right-hand side through a group: y = L^-1*b
+// in place, and the left separator's share, gl = -V^T*y, added to b's rows
+// of that separator.
+template <class T, int W>
+void forwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T, W>& y) {
+  const std::int64_t m = g.m;
+  const lanerows<T, W> b(column, s, g.firstpart);
+  lanes<T, W>* const gl = g.stage;
+  for (std::int64_t c = 0; c < m; ++c) clearlanes(gl[c]);
+  walkrows(b, g.rows, true, [&](std::int64_t r, lanes<T, W>& x) {
+    const lanes<T, W>* const rec = g.record(r);
+    for (std::int64_t u = std::max<std::int64_t>(0, m + 1 - r); u < m; ++u) {
+      x = mulsub(x, rec[u], y[r - m + u]);
+    }
+    x = mul(x, rec[m]);
+    y[r] = x;
+    for (std::int64_t c = 0; c < m; ++c) gl[c] = mulsub(gl[c], rec[m + 1 + c], x);
+  });
+  for (int k = 0; k < W; ++k) {
+    const std::int64_t p = b.map.part[k];
+    if (!b.map.used[k] || p == 1) continue;
+    T* const separator = column + s.separator(p - 1) - 1;
+    for (std::int64_t c = 0; c < m; ++c) separator[c] = separator[c] + lane(gl[c], k);
+  }
+}
+
+// Backward substitution of one right-hand side through a group, with the
+// separators' solutions in b: x = L^-T*(y - Z^T*xr - V*xl) in place.
+template <class T, int W>
+void backwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T, W>& x) {
+  const std::int64_t m = g.m, rows = g.rows;
+  const lanerows<T, W> b(column, s, g.firstpart);
+  lanes<T, W>* const xl = g.stage;
+  lanes<T, W>* const xr = g.stage + m;
+  for (std::int64_t c = 0; c < m; ++c) {
+    clearlanes(xl[c]);
+    clearlanes(xr[c]);
+  }
+  for (int k = 0; k < W; ++k) {
+    const std::int64_t p = b.map.part[k];
+    if (!b.map.used[k]) continue;
+    for (std::int64_t c = 0; c < m; ++c) {
+      if (p > 1) setlane(xl[c], k, column[s.separator(p - 1) - 1 + c]);
+      if (p < s.parts) setlane(xr[c], k, column[s.separator(p) - 1 + c]);
+    }
+  }
+  walkrows(b, rows, false, [&](std::int64_t r, lanes<T, W>& v) {
+    const lanes<T, W>* const rec = g.record(r);
+    for (std::int64_t q = r - (rows - m), sr = 1; sr <= q; ++sr) {
+      v = mulsub(v, g.z[(sr - 1) * m + q - 1], xr[sr - 1]);
+    }
+    for (std::int64_t i = r + 1; i <= std::min(rows, r + m); ++i) {
+      v = mulsub(v, g.record(i)[r - i + m], x[i]);
+    }
+    for (std::int64_t c = 0; c < m; ++c) v = mulsub(v, rec[m + 1 + c], xl[c]);
+    v = mul(v, rec[m]);
+    x[r] = v;
+  });
+}
+
+}  // namespace partitioned

@@ -1,0 +1,53 @@
+// How the partitioned factorization cuts the columns of a band matrix.
+//
+// The columns 1..N are cut into P partitions separated by P-1 separators of
+// M columns each:
+//
+//   interior 1 | separator 1 | interior 2 | separator 2 | ... | interior P
+//
+// Two interiors have a whole separator between them and so share no band
+// entry: each is factored on its own, and a block tridiagonal system over
+// the separators (the reduced system) joins them. The cut depends on N, M
+// and the element kind alone, never on a task or processor count, so every
+// result is the same bits whoever computes it.
+//
+// Partitions travel through vector lanes side by side, one per lane, and
+// lanes step together: every partition is given `rows` rows. Interiors are
+// `rows` or `rows - 1` equations long; a shorter one starts with one padding
+// row (an identity row coupled to nothing), so that all of them end on the
+// same row, next to their right separators.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+namespace partitioned {
+
+struct layout {
+  std::int64_t n = 0;      // order N
+  std::int64_t m = 0;      // half bandwidth M <= N-1: also each separator's width
+  std::int64_t parts = 1;  // partitions P >= 1
+  std::int64_t rows = 0;   // rows of every partition, its padding row included
+  std::int64_t longer = 0; // partitions 1..longer have no padding row
+
+  // Padding rows (0 or 1) at the top of partition p (1-based).
+  std::int64_t padding(std::int64_t p) const { return p <= longer ? 0 : 1; }
+  // Equations of partition p's interior.
+  std::int64_t interior(std::int64_t p) const { return rows - padding(p); }
+  // The equation of partition p's first interior row.
+  std::int64_t first(std::int64_t p) const {
+    return 1 + (p - 1) * (rows - 1 + m) + std::min(p - 1, longer);
+  }
+  // The first equation of separator p (between partitions p and p+1).
+  std::int64_t separator(std::int64_t p) const { return first(p) + interior(p); }
+};
+
+// The cut for a system of order n and half bandwidth m (m <= n-1) whose
+// elements have real parts of `realbytes` bytes (4 or 8).
+layout partitionlayout(std::int64_t n, std::int64_t m, int realbytes, bool complex);
+
+// The layout with exactly `parts` partitions (1 <= parts, and every
+// interior at least m equations long): partitionlayout's, and tests'.
+layout cut(std::int64_t n, std::int64_t m, std::int64_t parts);
+
+}  // namespace partitioned
