@@ -80,16 +80,18 @@ int solvefactorized(const partitioned::factorization<T>& f, std::int32_t nrhs, T
   return partitioned::solve(f, b, ldb, nrhs, tasks) ? 0 : CSP_OUT_OF_MEMORY;
 }
 
-// csp_factorize_X.
+// csp_factorize_X (tasks 0: the process-wide count) and
+// csp_factorize_tasks_X.
 template <class T>
 int factorize(char uplo, std::int32_t n, std::int32_t m, const T* ab, std::int32_t ldab,
-              csp_factorization** result) {
+              csp_factorization** result, std::int32_t requested) {
   if (result != nullptr) *result = nullptr;
   if (const int bad = checkfactor(uplo, n, m, ab, ldab)) return bad;
   if (result == nullptr) return -6;
+  if (requested < 0) return -7;
   partitioned::factorization<T>* f = nullptr;
   if (n > 0) {
-    const std::int32_t tasks = entrytasks(partitionedtasks<T>(n, m, 1), 0);
+    const std::int32_t tasks = entrytasks(partitionedtasks<T>(n, m, 1), requested);
     if (const int status = factorizechecked(uplo, n, m, ab, ldab, tasks, f)) return status;
   }
   *result = new (std::nothrow) csp_factorization{kindof<T>, n, f};
@@ -100,17 +102,20 @@ int factorize(char uplo, std::int32_t n, std::int32_t m, const T* ab, std::int32
   return 0;
 }
 
-// csp_solve_factorized_X.
+// csp_solve_factorized_X (tasks 0: the process-wide count) and
+// csp_solve_factorized_tasks_X.
 template <class T>
-int solvefactorized(const csp_factorization* f, std::int32_t nrhs, T* b, std::int32_t ldb) {
+int solvefactorized(const csp_factorization* f, std::int32_t nrhs, T* b, std::int32_t ldb,
+                    std::int32_t requested) {
   if (f == nullptr || f->kind != kindof<T>) return -1;
   if (nrhs < 0) return -2;
   if (b == nullptr && f->n > 0 && nrhs > 0) return -3;
   if (ldb < std::max(std::int32_t{1}, f->n)) return -4;
+  if (requested < 0) return -5;
   if (f->n == 0 || nrhs == 0) return 0;
   const auto& factor = *static_cast<const partitioned::factorization<T>*>(f->factor);
   const std::int32_t useful = partitioned::usefultasks<T>(partitioned::shapeof(factor), nrhs);
-  return solvefactorized(factor, nrhs, b, ldb, entrytasks(useful, 0));
+  return solvefactorized(factor, nrhs, b, ldb, entrytasks(useful, requested));
 }
 
 // csp_free_factorization for a factorization of kind T.

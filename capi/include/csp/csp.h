@@ -189,6 +189,11 @@ CSP_API int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
  * allocates nothing.
  *
  * csp_free_factorization(f): frees f; NULL: nothing.
+ *
+ * csp_factorize_tasks_s and csp_solve_factorized_tasks_s take a task count
+ * for the call alone as their last argument, as csp_solve_tasks_s does: 0
+ * for the process-wide count, a negative count gives -7 (factorize) or -5
+ * (solve), checked after the other arguments.
  */
 typedef struct csp_factorization csp_factorization;
 CSP_API int csp_factorize_s(char uplo, int32_t n, int32_t m, const float *ab, int32_t ldab,
@@ -207,6 +212,22 @@ CSP_API int csp_solve_factorized_c(const csp_factorization *f, int32_t nrhs,
                                    csp_complex_float *b, int32_t ldb);
 CSP_API int csp_solve_factorized_z(const csp_factorization *f, int32_t nrhs,
                                    csp_complex_double *b, int32_t ldb);
+CSP_API int csp_factorize_tasks_s(char uplo, int32_t n, int32_t m, const float *ab,
+                                  int32_t ldab, csp_factorization **f, int32_t tasks);
+CSP_API int csp_solve_factorized_tasks_s(const csp_factorization *f, int32_t nrhs, float *b,
+                                         int32_t ldb, int32_t tasks);
+CSP_API int csp_factorize_tasks_d(char uplo, int32_t n, int32_t m, const double *ab,
+                                  int32_t ldab, csp_factorization **f, int32_t tasks);
+CSP_API int csp_solve_factorized_tasks_d(const csp_factorization *f, int32_t nrhs, double *b,
+                                         int32_t ldb, int32_t tasks);
+CSP_API int csp_factorize_tasks_c(char uplo, int32_t n, int32_t m, const csp_complex_float *ab,
+                                  int32_t ldab, csp_factorization **f, int32_t tasks);
+CSP_API int csp_solve_factorized_tasks_c(const csp_factorization *f, int32_t nrhs, csp_complex_float *b,
+                                         int32_t ldb, int32_t tasks);
+CSP_API int csp_factorize_tasks_z(char uplo, int32_t n, int32_t m, const csp_complex_double *ab,
+                                  int32_t ldab, csp_factorization **f, int32_t tasks);
+CSP_API int csp_solve_factorized_tasks_z(const csp_factorization *f, int32_t nrhs, csp_complex_double *b,
+                                         int32_t ldb, int32_t tasks);
 CSP_API void csp_free_factorization(csp_factorization *f);
 
 /* csp_set_tasks(tasks): the number of tasks (threads, the caller included)
