@@ -46,15 +46,19 @@ struct group {
   lanes<T, W>* e;
   lanes<T, W>* f;
   lanes<T, W>* g;
-  lanes<T, W>* stage;  // 2M+1 vectors of scratch: one row's entries
+  lanes<T, W>* stage;  // 2M+2 vectors of scratch: one row's entries
   std::int64_t m, rows;
+  std::int64_t* spikeend;  // the last row whose spike row is not zero in every lane
   std::int64_t firstpart;  // partition of lane 0, 1-based
 
   lanes<T, W>* record(std::int64_t r) const { return records + (r - 1) * (2 * m + 1); }
 };
 
 // Which partition each lane holds, where its row 1 stands in the equations,
-// and which lanes hold a partition at all.
+// and which lanes hold a partition at all. A lane past the last partition
+// repeats lane 0's partition: it reads and factors the same rows, so that
+// its pivots are those of a matrix that is there, and nothing it computes
+// is kept.
 template <int W>
 struct lanemap {
   std::int64_t part[W];
@@ -63,9 +67,9 @@ struct lanemap {
 
   lanemap(const layout& s, std::int64_t firstpart) {
     for (int k = 0; k < W; ++k) {
-      part[k] = firstpart + k;
-      used[k] = part[k] <= s.parts;
-      origin[k] = used[k] ? s.first(part[k]) - 1 - s.padding(part[k]) : 0;
+      used[k] = firstpart + k <= s.parts;
+      part[k] = used[k] ? firstpart + k : firstpart;
+      origin[k] = s.first(part[k]) - 1 - s.padding(part[k]);
     }
   }
 };
@@ -73,16 +77,27 @@ struct lanemap {
 // Row r's entries in the lanes: x[t] = A(row r, row r-M+t) for t = 0..M
 // (x[M] the diagonal) inside the interior, c[c'] = A(row r, separator
 // column c') for the left separator's columns; a padding row is the
-// identity, and an unused lane too.
+// identity. Past row M+1 no row has a padding column or a coupling to the
+// left separator, and each lane's entries are one walk through the band.
 template <class T, int W>
 void readrow(const band_matrix<const T>& a, const layout& s, const lanemap<W>& map,
              std::int64_t r, lanes<T, W>* x, lanes<T, W>* c) {
   const std::int64_t m = s.m;
-  for (std::int64_t t = 0; t <= m; ++t) clearlanes(x[t]);
   for (std::int64_t t = 0; t < m; ++t) clearlanes(c[t]);
+  if (r > m + 1) {
+    const T* from[W];
+    for (int k = 0; k < W; ++k) from[k] = &a(map.origin[k] + r, map.origin[k] + r - m);
+    for (std::int64_t t = 0; t <= m; ++t) {
+      T row[W];
+      for (int k = 0; k < W; ++k) row[k] = from[k][t * m];
+      loadlanes(x[t], row, W);
+    }
+    return;
+  }
+  for (std::int64_t t = 0; t <= m; ++t) clearlanes(x[t]);
   for (int k = 0; k < W; ++k) {
     const std::int64_t p = map.part[k];
-    if (!map.used[k] || r <= s.padding(p)) {
+    if (r <= s.padding(p)) {
       setlane(x[m], k, T(1));
       continue;
     }
@@ -98,8 +113,65 @@ void readrow(const band_matrix<const T>& a, const layout& s, const lanemap<W>& m
   }
 }
 
+// Spikes decay along the interior, for a diagonally dominant matrix
+// geometrically, and would spend thousands of rows in the subnormal range,
+// where every operation costs the processor a microcode assist. A spike
+// entry below 2^-120 (double) or 2^-60 (single precision) times the largest
+// one of its partition so far is set to zero: what it would add to the
+// reduced system or to a solution lies some 60 bits below the rounding of
+// the entries it would change. The test runs lane by lane, so a
+// partition's spike depends on nothing its lanes' neighbours hold.
+template <class T>
+inline constexpr real_t<T> spikecutoff = std::is_same_v<real_t<T>, float> ? 0x1p-60f : 0x1p-120;
+
+template <class T, int W>
+using reallanes = typename realvector<real_t<T>, W>::type;
+
+// |x| for the real kinds, max(|re|, |im|) for the complex ones, by lane.
+template <class T, int W>
+inline reallanes<T, W> size(const lanes<T, W>& x) {
+  if constexpr (is_complex_v<T>) {
+    const reallanes<T, W> re = x.re < 0 ? -x.re : x.re, im = x.im < 0 ? -x.im : x.im;
+    return re > im ? re : im;
+  } else {
+    return x.v < 0 ? -x.v : x.v;
+  }
+}
+
+// Sets the lanes of x at or below `limit` in size to +0 (a NaN stays).
+template <class T, int W>
+inline void flush(lanes<T, W>& x, const reallanes<T, W>& limit) {
+  const auto keep = size(x) > limit || size(x) != size(x);
+  if constexpr (is_complex_v<T>) {
+    x.re = keep ? x.re : 0;
+    x.im = keep ? x.im : 0;
+  } else {
+    x.v = keep ? x.v : 0;
+  }
+}
+
+// The real lanes of x (its real parts, for the complex kinds).
+template <class T, int W>
+inline reallanes<T, W>& reals(lanes<T, W>& x) {
+  if constexpr (is_complex_v<T>) {
+    return x.re;
+  } else {
+    return x.v;
+  }
+}
+
+template <class T, int W>
+inline bool allzero(const lanes<T, W>& x) {
+  for (int k = 0; k < W; ++k) {
+    if (lane(x, k) != T(0)) return false;
+  }
+  return true;
+}
+
 // Factors row r: its L entries, its pivot and its spike row, from x and c
-// as readrow gives them. False when a lane's pivot is rejected.
+// as readrow gives them. False when a lane's pivot is rejected. The
+// spike row is not computed where it is known to be zero: past the rows
+// the left separator couples to, once M rows in a row had zero spike rows.
 template <class T, int W>
 bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
                const lanes<T, W>* c, real_t<T> tolerance) {
@@ -117,13 +189,25 @@ bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
   if (pivotrejected(tolerance, pivot)) return false;
   const lanes<T, W> inverse = div(broadcast<T, W>(T(1)), principalsqrt(pivot));
   out[m] = inverse;
+  lanes<T, W>* const spike = out + m + 1;
+  if (r > m + 1 && *g.spikeend <= r - 1 - m) {
+    for (std::int64_t col = 0; col < m; ++col) clearlanes(spike[col]);
+    return true;
+  }
+  reallanes<T, W>& largest = reals(g.stage[2 * m + 1]);  // this row's partitions' largest
+  bool zero = true;
   for (std::int64_t col = 0; col < m; ++col) {
     lanes<T, W> sum = c[col];
     for (std::int64_t u = first; u < m; ++u) {
       sum = mulsub(sum, out[u], g.record(r - m + u)[m + 1 + col]);
     }
-    out[m + 1 + col] = mul(sum, inverse);
+    spike[col] = mul(sum, inverse);
+    flush(spike[col], largest * spikecutoff<T>);
+    const reallanes<T, W> magnitude = size(spike[col]);
+    largest = magnitude > largest ? magnitude : largest;
+    zero = zero && allzero(spike[col]);
   }
+  if (!zero) *g.spikeend = r;
   return true;
 }
 
@@ -131,6 +215,7 @@ bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
 template <class T, int W>
 void gatherleft(const group<T, W>& g, std::int64_t r) {
   const std::int64_t m = g.m;
+  if (r > *g.spikeend) return;
   const lanes<T, W>* const v = g.record(r) + m + 1;
   for (std::int64_t i = 0; i < m; ++i) {
     for (std::int64_t j = 0; j <= i; ++j) g.f[i * m + j] = mulsub(g.f[i * m + j], v[i], v[j]);
@@ -190,6 +275,8 @@ bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, 
   const lanemap<W> map(s, g.firstpart);
   const std::int64_t m = s.m;
   for (std::int64_t q = 0; q < m * m; ++q) clearlanes(g.f[q]);
+  clearlanes(g.stage[2 * m + 1]);
+  *g.spikeend = 0;
   lanes<T, W>* const x = g.stage;
   lanes<T, W>* const c = g.stage + m + 1;
   for (std::int64_t r = 1; r <= g.rows; ++r) {
@@ -216,9 +303,9 @@ struct lanerows {
   std::int64_t padded[W];  // padding rows of each lane (0 or 1)
 
   lanerows(T* column, const layout& s, std::int64_t firstpart) : b(column), map(s, firstpart) {
-    for (int k = 0; k < W; ++k) padded[k] = map.used[k] ? s.padding(map.part[k]) : 1;
+    for (int k = 0; k < W; ++k) padded[k] = s.padding(map.part[k]);
   }
-  // Row r alone; a padding row and an unused lane read zero.
+  // Row r alone; a padding row reads zero.
   void get(lanes<T, W>& x, std::int64_t r) const {
     clearlanes(x);
     for (int k = 0; k < W; ++k) {
@@ -233,7 +320,7 @@ struct lanerows {
   // Rows r..r+W-1, all of them interior rows of every used lane (r >= 2).
   void getblock(lanes<T, W> (&x)[W], std::int64_t r) const {
     for (int k = 0; k < W; ++k) {
-      loadlanes(x[k], b + (map.used[k] ? map.origin[k] + r - 1 : map.origin[0] + r - 1), W);
+      loadlanes(x[k], b + map.origin[k] + r - 1, W);
     }
     transposelanes(x);
   }
@@ -303,6 +390,7 @@ void forwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T
     }
     x = mul(x, rec[m]);
     y[r] = x;
+    if (r > *g.spikeend) return;
     for (std::int64_t c = 0; c < m; ++c) gl[c] = mulsub(gl[c], rec[m + 1 + c], x);
   });
   for (int k = 0; k < W; ++k) {
@@ -341,7 +429,14 @@ void backwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<
     for (std::int64_t i = r + 1; i <= std::min(rows, r + m); ++i) {
       v = mulsub(v, g.record(i)[r - i + m], x[i]);
     }
-    for (std::int64_t c = 0; c < m; ++c) v = mulsub(v, rec[m + 1 + c], xl[c]);
+    // V*xl summed from +0 and subtracted once: where the spike row is zero
+    // the sum is +0 and leaves v as it is, so skipping it changes no bit.
+    if (r <= *g.spikeend) {
+      lanes<T, W> spike;
+      clearlanes(spike);
+      for (std::int64_t c = 0; c < m; ++c) spike = spike + mul(rec[m + 1 + c], xl[c]);
+      v = v - spike;
+    }
     v = mul(v, rec[m]);
     x[r] = v;
   });
