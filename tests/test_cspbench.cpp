@@ -1,6 +1,6 @@
 // cspbench: its test systems, operation count and checks, and the real
-// executable's option errors, runs of every kind and method, and output
-// files.
+// executable's option errors, runs of every kind and method, LAPACK
+// baselines, and output files.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -151,6 +151,60 @@ TYPED_TEST(ComplexSystem, DominantComplexSymmetricWithConsistentRightHandSide) {
   }
 }
 
+template <class T>
+class RandomSystem : public ::testing::Test {};
+TYPED_TEST_SUITE(RandomSystem, oracle::element_kinds);
+
+template <class T>
+bool inunitinterval(const T& value) {
+  const auto within = [](double part) { return part >= -1 && part < 1; };
+  return within(std::real(value)) && within(std::imag(value));
+}
+
+// Entries of A off the diagonal and of x in [-1, 1), of both signs; every
+// row dominant by exactly 1, the complex diagonal d + d/2 i; the unused
+// corner zero; b = A*x; the same system on every build, and not the
+// generator's.
+TYPED_TEST(RandomSystem, DominantReproducibleAndConsistent) {
+  using T = TypeParam;
+  for (const auto& [n, m] : {std::pair{1, 0}, {40, 1}, {60, 7}, {9, 8}}) {
+    SCOPED_TRACE(::testing::Message() << "N = " << n << ", M = " << m);
+    const std::int32_t nrhs = 2;
+    const testsystem<T> s = buildtestsystem<T>(n, m, nrhs, matrixsource::random);
+    const oracle::bandsystem<T> a{n, m, s.band};
+    std::int64_t negative = 0;
+    for (std::int64_t i = 1; i <= n; ++i) {
+      double offdiagonal = 0;
+      for (std::int64_t j = std::max<std::int64_t>(1, i - m); j <= std::min<std::int64_t>(n, i + m);
+           ++j) {
+        if (j == i) continue;
+        EXPECT_TRUE(inunitinterval(a.entry(i, j))) << "(" << i << ", " << j << ")";
+        negative += std::real(a.entry(i, j)) < 0;
+        offdiagonal += modulus(a.entry(i, j));
+      }
+      const T diagonal = a.entry(i, i);
+      EXPECT_NEAR(std::real(diagonal), offdiagonal + 1, 1e-5 * (offdiagonal + 1)) << "row " << i;
+      EXPECT_EQ(std::imag(diagonal), is_complex_v<T> ? std::real(diagonal) / 2 : 0);
+    }
+    const std::int64_t offdiagonals = std::int64_t(m) * (2 * n - m - 1);
+    if (offdiagonals > 20) {
+      EXPECT_GT(negative, 0);
+      EXPECT_LT(negative, offdiagonals);
+    }
+    for (std::int64_t j = n - m + 1; j <= n; ++j)
+      for (std::int64_t k = n - j + 1; k <= m; ++k)
+        EXPECT_EQ(s.band[static_cast<std::size_t>((m + 1) * (j - 1) + k)], T(0));
+    EXPECT_TRUE(std::all_of(s.x.begin(), s.x.end(), inunitinterval<T>));
+    EXPECT_LT(oracle::differenceratio(s.b, oracle::multiply(a, s.x, nrhs)), 2.0 * (m + 1));
+
+    const testsystem<T> again = buildtestsystem<T>(n, m, nrhs, matrixsource::random);
+    EXPECT_EQ(again.band, s.band);
+    EXPECT_EQ(again.b, s.b);
+    EXPECT_EQ(again.x, s.x);
+    EXPECT_NE(buildtestsystem<T>(n, m, nrhs).x, s.x);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Operation count and checks
 // ---------------------------------------------------------------------------
@@ -256,6 +310,11 @@ INSTANTIATE_TEST_SUITE_P(
         badinput{{"--kind", "z16"}, "--kind"}, badinput{{"--method", "cholesky"}, "--method"},
         badinput{{"--bogus"}, "--bogus"},
         badinput{{"--json", "/nonexistent-folder/r.json"}, "--json"},
+        badinput{{"--method", "factorized", "--solves", "0"}, "--solves"},
+        badinput{{"--method", "factorized", "--solves", "many"}, "--solves"},
+        badinput{{"--solves", "3"}, "--solves"},
+        badinput{{"--method", "auto", "--solves", "3"}, "--solves"},
+        badinput{{"--matrix", "hilbert"}, "--matrix"},
         badinput{{"--n", "2000000000", "--m", "100000", "--kind", "z8"}, "GiB"}));
 
 TEST(Cspbench, PlotWithoutGnuplotNamesThePackage) {
@@ -275,7 +334,8 @@ struct kindmethod {
 class KindsAndMethods : public ::testing::TestWithParam<kindmethod> {};
 
 // A small verified run of each solver entry in each kind, with two
-// right-hand sides and two task counts.
+// right-hand sides and two task counts; the factorized method makes its
+// default 10 solves per factorization.
 TEST_P(KindsAndMethods, EverySolveVerified) {
   scratchfolder folder;
   const fs::path report = folder.path() / "r.json";
@@ -287,13 +347,18 @@ TEST_P(KindsAndMethods, EverySolveVerified) {
   const json result = json::parse(slurp(report));
   EXPECT_TRUE(result["pass"].get<bool>());
   const bool complexkind = GetParam().kind[0] == 'z';
-  EXPECT_EQ(result["flops"].get<double>(), flopcount(3000, 5, 2, complexkind));
+  const bool factorized = GetParam().method == "factorized";
+  EXPECT_EQ(result["flops"].get<double>(), flopcount(3000, 5, factorized ? 20 : 2, complexkind));
   ASSERT_EQ(result["runs"].size(), 2u);
   for (const json& taskrun : result["runs"]) {
     EXPECT_EQ(taskrun["check"]["status"], 0);
     EXPECT_LE(taskrun["check"]["error_ratio"].get<double>(), checkthreshold);
     EXPECT_LE(taskrun["check"]["residual_ratio"].get<double>(), checkthreshold);
     EXPECT_EQ(taskrun["wall_seconds"].size(), 2u);
+    EXPECT_EQ(taskrun.contains("solve_seconds"), factorized);
+    if (factorized) {
+      EXPECT_EQ(taskrun["solve_seconds"].size(), 20u);
+    }
   }
 }
 
@@ -304,7 +369,11 @@ INSTANTIATE_TEST_SUITE_P(
                       kindmethod{"8", "solution"}, kindmethod{"8", "decomposition"},
                       kindmethod{"z4", "mesolution"}, kindmethod{"z4", "solution"},
                       kindmethod{"z4", "decomposition"}, kindmethod{"z8", "mesolution"},
-                      kindmethod{"z8", "solution"}, kindmethod{"z8", "decomposition"}),
+                      kindmethod{"z8", "solution"}, kindmethod{"z8", "decomposition"},
+                      kindmethod{"4", "auto"}, kindmethod{"8", "auto"}, kindmethod{"z4", "auto"},
+                      kindmethod{"z8", "auto"}, kindmethod{"4", "factorized"},
+                      kindmethod{"8", "factorized"}, kindmethod{"z4", "factorized"},
+                      kindmethod{"z8", "factorized"}),
     [](const auto& info) { return "kind" + info.param.kind + "_" + info.param.method; });
 
 std::vector<std::string> splitline(const std::string& line) {
@@ -382,6 +451,139 @@ TEST(Cspbench, JsonCsvAndPlotOfOneRun) {
   if (plot) {
     EXPECT_NE(slurp(plotfile).find("<svg"), std::string::npos);
   }
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t half = values.size() / 2;
+  return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// A factorized run times each cycle's factorization and solves apart, its
+// total is their sum, the time per solve is the median of every solve, and
+// LAPACK's factorization and substitution are timed and compared the same
+// way; CSV carries the same medians.
+TEST(Cspbench, FactorizedCyclesTimedInParts) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json", csvfile = folder.path() / "r.csv";
+  const outcome run =
+      runcspbench({"--kind", "8", "--n", "2000", "--m", "4", "--tasks", "1,2", "--repeat", "2",
+                   "--method", "factorized", "--solves", "3", "--compare-lapack", "--json",
+                   jsonfile.string(), "--csv", csvfile.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("1 factorization + 3 solves"), std::string::npos) << run.out;
+  const json result = json::parse(slurp(jsonfile));
+  EXPECT_EQ(result["problem"]["solves"], 3);
+  EXPECT_EQ(result["flops"].get<double>(), flopcount(2000, 4, 3, false));
+  const json& lapack = result["lapack"];
+  ASSERT_EQ(lapack["routine"], "dpbtrf + dpbtrs");
+  EXPECT_TRUE(lapack["check"]["pass"].get<bool>());
+  for (const json* timedrun : {&result["runs"][0], &result["runs"][1], &lapack}) {
+    const json& r = *timedrun;
+    const auto factorize = r["factorize_seconds"].get<std::vector<double>>();
+    const auto solves = r["solve_seconds"].get<std::vector<double>>();
+    const auto wall = r["wall_seconds"].get<std::vector<double>>();
+    ASSERT_EQ(factorize.size(), 2u);
+    ASSERT_EQ(solves.size(), 6u);
+    ASSERT_EQ(wall.size(), 2u);
+    for (std::size_t cycle = 0; cycle < 2; ++cycle) {
+      const double sum =
+          factorize[cycle] + solves[3 * cycle] + solves[3 * cycle + 1] + solves[3 * cycle + 2];
+      EXPECT_NEAR(wall[cycle], sum, 1e-12 + 1e-9 * sum) << "cycle " << cycle;
+    }
+    EXPECT_EQ(r["solve_time"]["median"].get<double>(), median(solves));
+    EXPECT_EQ(r["factorize_time"]["median"].get<double>(), median(factorize));
+  }
+  const auto lapackmedian = [&](const char* part) { return lapack[part]["median"].get<double>(); };
+  std::ifstream csv(csvfile);
+  std::string line;
+  ASSERT_TRUE(std::getline(csv, line));
+  const std::vector<std::string> header = splitline(line);
+  const auto field = [&](const std::vector<std::string>& row, const std::string& name) {
+    const auto at = std::find(header.begin(), header.end(), name);
+    return at == header.end() ? std::nan("") : std::stod(row[at - header.begin()]);
+  };
+  for (const json& taskrun : result["runs"]) {
+    const double factorize = taskrun["factorize_time"]["median"].get<double>();
+    const double solve = taskrun["solve_time"]["median"].get<double>();
+    EXPECT_NEAR(taskrun["lapack_factorize_ratio"].get<double>(),
+                lapackmedian("factorize_time") / factorize,
+                1e-9 * lapackmedian("factorize_time") / factorize);
+    EXPECT_NEAR(taskrun["lapack_solve_ratio"].get<double>(), lapackmedian("solve_time") / solve,
+                1e-9 * lapackmedian("solve_time") / solve);
+    EXPECT_LE(taskrun["check"]["error_ratio"].get<double>(), checkthreshold);
+    ASSERT_TRUE(std::getline(csv, line));
+    const std::vector<std::string> row = splitline(line);
+    ASSERT_EQ(row.size(), header.size());
+    EXPECT_NEAR(field(row, "factorize_median_s"), factorize, 1e-8 * factorize);
+    EXPECT_NEAR(field(row, "solve_median_s"), solve, 1e-8 * solve);
+    EXPECT_EQ(field(row, "solves"), 3);
+    EXPECT_NEAR(field(row, "lapack_solve_median_s"), lapackmedian("solve_time"),
+                1e-8 * lapackmedian("solve_time"));
+  }
+}
+
+struct lapackcase {
+  std::string kind, method, m, routine;
+};
+
+class LapackBaseline : public ::testing::TestWithParam<lapackcase> {};
+
+// The baseline matches the method, tridiagonal for M = 1, and verifies.
+TEST_P(LapackBaseline, MatchesMethodAndBand) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json";
+  std::vector<std::string> args{"--kind",
+                                GetParam().kind,
+                                "--method",
+                                GetParam().method,
+                                "--m",
+                                GetParam().m,
+                                "--n",
+                                "1500",
+                                "--tasks",
+                                "1",
+                                "--repeat",
+                                "1",
+                                "--compare-lapack",
+                                "--json",
+                                jsonfile.string()};
+  if (GetParam().method == "factorized") args.insert(args.end(), {"--solves", "2"});
+  const outcome run = runcspbench(args);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("LAPACK " + GetParam().routine + " "), std::string::npos) << run.out;
+  const json result = json::parse(slurp(jsonfile));
+  EXPECT_EQ(result["lapack"]["routine"], GetParam().routine);
+  EXPECT_TRUE(result["lapack"]["check"]["pass"].get<bool>());
+  EXPECT_GT(result["runs"][0]["lapack_ratio"].get<double>(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cspbench, LapackBaseline,
+                         ::testing::Values(lapackcase{"8", "auto", "1", "dptsv"},
+                                           lapackcase{"4", "mesolution", "1", "sptsv"},
+                                           lapackcase{"8", "auto", "3", "dpbsv"},
+                                           lapackcase{"8", "factorized", "1", "dpttrf + dpttrs"},
+                                           lapackcase{"4", "factorized", "3", "spbtrf + spbtrs"}),
+                         [](const auto& info) {
+                           return "kind" + info.param.kind + "_" + info.param.method + "_m" +
+                                  info.param.m;
+                         });
+
+// A random system runs verified, and its dominance margin of 1 bounds the
+// condition estimate by ||A||.
+TEST(Cspbench, RandomMatrixRuns) {
+  scratchfolder folder;
+  const fs::path jsonfile = folder.path() / "r.json";
+  const outcome run =
+      runcspbench({"--matrix", "random", "--kind", "8", "--n", "2000", "--m", "6", "--tasks", "1",
+                   "--repeat", "2", "--compare-lapack", "--json", jsonfile.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("matrix random"), std::string::npos) << run.out;
+  const json result = json::parse(slurp(jsonfile));
+  EXPECT_EQ(result["problem"]["matrix"], "random");
+  EXPECT_TRUE(result["pass"].get<bool>());
+  EXPECT_LE(result["condition"].get<double>(), result["anorm"].get<double>());
+  EXPECT_GE(result["condition"].get<double>(), 1);
 }
 
 // Complex symmetric systems have no LAPACK band counterpart: the run says

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 clockreading readclocks() {
   rusage usage{};
@@ -21,6 +22,10 @@ interval between(const clockreading& start, const clockreading& end) {
 }
 
 summary summarize(std::vector<double> values) {
+  if (values.empty()) {
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    return {none, none, none};
+  }
   std::sort(values.begin(), values.end());
   const std::size_t count = values.size();
   const double median =

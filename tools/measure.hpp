@@ -22,8 +22,8 @@ struct interval {
 };
 interval between(const clockreading& start, const clockreading& end);
 
-// Median, minimum and maximum of a non-empty sample; the median of an even
-// count is the mean of the two middle values.
+// Median, minimum and maximum of a sample; the median of an even count is
+// the mean of the two middle values. All three are NaN for an empty one.
 struct summary {
   double median = 0;
   double min = 0;
@@ -35,7 +35,8 @@ summary summarize(std::vector<double> values);
 // band Cholesky factorization of order N and half bandwidth M plus the
 // forward and backward substitution of nrhs right-hand sides (see
 // flopformula). The same count serves every method and LAPACK, so GFLOP/s
-// compare the rates of one fixed amount of work.
+// compare the rates of one fixed amount of work; a factorized cycle of K
+// solves of nrhs columns each counts as K*nrhs right-hand sides.
 double flopcount(std::int64_t n, std::int64_t m, std::int64_t nrhs, bool complexkind);
 
 // The text that states the count, for --help and the report.

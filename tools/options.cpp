@@ -102,8 +102,11 @@ double physicalmemory() {
                                    : std::numeric_limits<double>::infinity();
 }
 
-// Checks that need several options together. Returns the error, or "".
-std::string crosscheck(const benchoptions& options) {
+// Checks that need several options together; solvesgiven: --solves was on
+// the command line. Returns the error, or "".
+std::string crosscheck(const benchoptions& options, bool solvesgiven) {
+  if (solvesgiven && options.method != "factorized")
+    return "--solves applies to --method factorized only";
   if (options.m >= options.n)
     return "--m: the half bandwidth " + std::to_string(options.m) +
            " must be below N = " + std::to_string(options.n);
@@ -129,7 +132,10 @@ std::string footer() {
          "  error ratio    ||x - x*|| / (||x*|| * cond(A) * eps)       <= 30\n"
          "  residual ratio ||b - A*x|| / (||A|| * ||x|| * N * eps)     <= 30\n"
          "  and solver status 0. cond(A) from LAPACK ?pbtrf and ?lacn2 (real kinds) or the\n"
-         "  diagonal dominance bound of the complex test system.\n"
+         "  diagonal dominance bound of the complex test system.\n\n"
+         "--method factorized times the factorization and each solve apart; a row's\n"
+         "time is their sum, and its operation count one factorization plus\n"
+         "--solves times nrhs substitutions.\n"
          "Exit status: 0 every check PASS, 1 a check FAIL or an output file failed,\n"
          "2 bad input (nothing is run).\n";
 }
@@ -194,20 +200,33 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode) {
       ->check(CLI::IsMember({"4", "8", "z4", "z8"}))
       ->capture_default_str();
   app.add_option("--method", options.method,
-                 "solver entry: mesolution, solution, or decomposition (decomposition_csp "
-                 "then substitution_csp)")
-      ->check(CLI::IsMember({"mesolution", "solution", "decomposition"}))
+                 "solver entry: mesolution, solution, decomposition (decomposition_csp "
+                 "then substitution_csp), auto (the C interface's csp_solve_tasks_X), or "
+                 "factorized (csp_factorize_tasks_X once, then --solves calls of "
+                 "csp_solve_factorized_tasks_X)")
+      ->check(CLI::IsMember({"mesolution", "solution", "decomposition", "auto", "factorized"}))
+      ->capture_default_str();
+  CLI::Option* solves = app.add_option("--solves", options.solves,
+                                       "solves per factorization of --method factorized, >= 1")
+                            ->check(integerat(1))
+                            ->capture_default_str();
+  app.add_option("--matrix", options.matrix,
+                 "test system: generator (the benchmark library's, see docs/cspbench.md) or "
+                 "random (diagonally dominant, fixed seed)")
+      ->check(CLI::IsMember({"generator", "random"}))
       ->capture_default_str();
   app.add_option("--tasks", tasks,
                  "task counts >= 1, e.g. 1,2,4 or 1-8 or 1,4-6 (default 1 to the processor "
                  "count); settasks caps each at min(processors, 32)")
       ->type_name("LIST")
       ->check(tasklist());
-  app.add_option("--repeat", options.repeat, "timed solves per task count, >= 1")
+  app.add_option("--repeat", options.repeat,
+                 "timed solves (factorized: cycles) per task count, >= 1")
       ->check(integerat(1))
       ->capture_default_str();
   app.add_flag("--compare-lapack", options.comparelapack,
-               "also time reference LAPACK ?pbsv on the same system (real kinds)");
+               "also time reference LAPACK on the same system (real kinds): ?pbsv, ?ptsv "
+               "for M = 1, and for --method factorized ?pbtrf (?pttrf) with ?pbtrs (?pttrs)");
   app.add_option("--json", options.json, "write the results as JSON")
       ->type_name("FILE")
       ->check(outputfile());
@@ -237,7 +256,7 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode) {
     getcpus(processors);
     for (std::int32_t t = 1; t <= std::max(processors, 1); ++t) options.tasks.push_back(t);
   }
-  error = crosscheck(options);
+  error = crosscheck(options, solves->count() > 0);
   if (!error.empty()) {
     std::fprintf(stderr, "cspbench: error: %s\n", error.c_str());
     exitcode = 2;

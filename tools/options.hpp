@@ -12,7 +12,9 @@ struct benchoptions {
   std::int32_t nrhs = 1;     // right-hand sides
   std::string kind = "4";    // 4, 8, z4 or z8
   std::string method = "mesolution";
-  std::vector<std::int32_t> tasks;  // requested task counts, in order
+  std::int32_t solves = 10;          // solves per factorization (method factorized)
+  std::string matrix = "generator";  // generator or random
+  std::vector<std::int32_t> tasks;   // requested task counts, in order
   std::int32_t repeat = 5;
   bool comparelapack = false;
   std::string json, csv, plot;  // output files; empty when not asked for
@@ -24,7 +26,8 @@ struct benchoptions {
 //   exitcode   (out) when the function returns false: 0 after --help,
 //                    2 after a one-line error on standard error.
 //   Returns true when the run may start. Every check that needs no work is
-//   made here: numbers and their ranges, kind and method, the task list,
+//   made here: numbers and their ranges, kind, method and matrix, --solves
+//   given only with the factorized method, the task list,
 //   the output folders, gnuplot for --plot, and the memory the problem
 //   needs against the machine's physical memory.
 bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode);

@@ -47,6 +47,34 @@ void printcapped(std::FILE* out, const benchresult& result) {
                  capped.c_str());
 }
 
+bool factorized(const benchoptions& options) { return options.method == "factorized"; }
+
+// The parts of the factorized cycles, one row per task count.
+void printcycles(std::FILE* out, const benchresult& result) {
+  const bool lapack = result.lapack.made;
+  std::fprintf(out,
+               "\nFactorized cycles: 1 factorization + %d solves, each timed apart; median s "
+               "above = their sum (total)\n",
+               result.options.solves);
+  std::fprintf(out, "%6s %10s %10s %10s%s\n", "tasks", "factor s", "per solve", "total s",
+               lapack ? "  factor vs  solve vs  total vs LAPACK" : "");
+  for (const taskrun& run : result.runs) {
+    std::fprintf(out, "%6d %10.4g %10.4g %10.4g", run.used, run.factorizetime.median,
+                 run.solvetime.median, run.time.median);
+    if (lapack)
+      std::fprintf(out, "  %9s %9s %9s", field("%.2fx", run.factorizeratio).c_str(),
+                   field("%.2fx", run.solveratio).c_str(), field("%.2fx", run.lapackratio).c_str());
+    std::fprintf(out, "\n");
+  }
+  std::fprintf(out,
+               "factor s: median over the cycles; per solve: median over every solve of every "
+               "cycle; total s: median over the cycles of factorization + solves\n");
+  if (lapack)
+    std::fprintf(out, "LAPACK %s: factor %.4g s, per solve %.4g s, total %.4g s\n",
+                 result.lapack.routine.c_str(), result.lapack.factorizetime.median,
+                 result.lapack.solvetime.median, result.lapack.time.median);
+}
+
 void printlapack(std::FILE* out, const benchresult& result) {
   const lapackrun& lapack = result.lapack;
   if (!lapack.made) {
@@ -69,9 +97,14 @@ void printlapack(std::FILE* out, const benchresult& result) {
 void printheading(std::FILE* out, const benchoptions& options) {
   std::int32_t processors = 0;
   getcpus(processors);
-  std::fprintf(out, "cspbench: N = %d, M = %d, nrhs = %d, kind %s (%s), method %s, %d repeats\n",
+  const std::string cycle =
+      factorized(options) ? " (" + std::to_string(options.solves) + " solves per factorization)"
+                          : "";
+  std::fprintf(out,
+               "cspbench: N = %d, M = %d, nrhs = %d, kind %s (%s), method %s%s, matrix %s, "
+               "%d repeats\n",
                options.n, options.m, options.nrhs, options.kind.c_str(), kindname(options.kind),
-               options.method.c_str(), options.repeat);
+               options.method.c_str(), cycle.c_str(), options.matrix.c_str(), options.repeat);
   std::fprintf(out, "Machine: %d processors\n", processors);
   std::fprintf(out,
                "Checks of every solve: error ratio ||x-x*||/(||x*|| cond(A) eps) <= %g, "
@@ -83,8 +116,9 @@ void printheading(std::FILE* out, const benchoptions& options) {
 void printtable(std::FILE* out, const benchresult& result) {
   std::fprintf(out, "Condition estimate: cond_inf(A) = %s (%s)\n",
                field("%.3g", result.norms.condition).c_str(), result.norms.source.c_str());
-  std::fprintf(out, "Operation count: %.6g flops per solve (formula: cspbench --help)\n\n",
-               result.flops);
+  std::fprintf(out, "Operation count: %.6g flops per %s (formula: cspbench --help)\n\n",
+               result.flops,
+               factorized(result.options) ? "cycle of factorization and solves" : "solve");
   const bool lapack = result.lapack.made;
   std::fprintf(out, "%6s %9s %9s %9s %9s %8s %8s %6s %11s %11s %6s  %s%s\n", "tasks", "median s",
                "min s", "max s", "cpu s", "GFLOP/s", "speedup", "effic.", "error ratio",
@@ -98,6 +132,7 @@ void printtable(std::FILE* out, const benchresult& result) {
     std::fprintf(out, "No speedup: the task list has no run with one task\n");
   printcapped(out, result);
   printlapack(out, result);
+  if (factorized(result.options)) printcycles(out, result);
   std::fprintf(out, "Result: %s\n",
                result.pass ? "PASS, every solve verified" : "FAIL, see the rows marked FAIL");
   std::fflush(out);

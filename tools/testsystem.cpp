@@ -2,10 +2,17 @@
 
 #include "tools/testsystem.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <complex>
+#include <limits>
+#include <random>
+#include <type_traits>
 
 #include "bench/complexsystem.hpp"
 #include "bench/generate.hpp"
+#include "solver/band.hpp"
+#include "solver/element.hpp"
 
 namespace {
 
@@ -22,10 +29,86 @@ void build(testsystem<std::complex<double>>& s) {
   complexsystem_z8(s.band.data(), s.b.data(), s.x.data(), s.n, s.m, s.nrhs);
 }
 
+// Uniform draws in [-1, 1) with as many random bits as the real type holds,
+// so that every value is exact in it and the stream is the same on every
+// standard library (the standard distributions are not).
+template <class R>
+class uniformdraws {
+ public:
+  R next() {
+    constexpr int bits = std::numeric_limits<R>::digits;
+    const R unit = std::ldexp(static_cast<R>(engine_() >> (64 - bits)), -bits);
+    return 2 * unit - 1;
+  }
+
+ private:
+  std::mt19937_64 engine_{randomseed};
+};
+
+template <class T>
+T draw(uniformdraws<real_t<T>>& draws) {
+  if constexpr (is_complex_v<T>) {
+    const real_t<T> re = draws.next();
+    return T(re, draws.next());
+  } else {
+    return draws.next();
+  }
+}
+
+// The diagonal entry of a row whose off-diagonal moduli sum to offdiagonal.
+template <class T>
+T dominantdiagonal(double offdiagonal) {
+  const double d = offdiagonal + 1;
+  if constexpr (is_complex_v<T>) {
+    return T(static_cast<real_t<T>>(d), static_cast<real_t<T>>(d / 2));
+  } else {
+    return static_cast<T>(d);
+  }
+}
+
+// Sums of the products for b = A*x in extended precision.
+template <class T>
+using widesum = std::conditional_t<is_complex_v<T>, std::complex<long double>, long double>;
+
+template <class T>
+void multiplyexactly(testsystem<T>& s) {
+  const band_matrix<const T> a{s.band.data(), s.m};
+  const column_major<const T> x{s.x.data(), s.n};
+  const column_major<T> b{s.b.data(), s.n};
+  for (std::int64_t r = 1; r <= s.nrhs; ++r) {
+    for (std::int64_t i = 1; i <= s.n; ++i) {
+      widesum<T> sum = 0;
+      for (std::int64_t j = std::max<std::int64_t>(1, i - s.m);
+           j <= std::min<std::int64_t>(s.n, i + s.m); ++j)
+        sum += widesum<T>(i >= j ? a(i, j) : a(j, i)) * widesum<T>(x(j, r));
+      b(i, r) = static_cast<T>(sum);
+    }
+  }
+}
+
+template <class T>
+void randomsystem(testsystem<T>& s) {
+  uniformdraws<real_t<T>> draws;
+  const band_matrix<T> a{s.band.data(), s.m};
+  std::vector<double> offdiagonal(static_cast<std::size_t>(s.n), 0.0);
+  for (std::int64_t j = 1; j <= s.n; ++j) {
+    for (std::int64_t i = j + 1; i <= std::min<std::int64_t>(s.n, j + s.m); ++i) {
+      a(i, j) = draw<T>(draws);
+      offdiagonal[static_cast<std::size_t>(i - 1)] += modulus(a(i, j));
+      offdiagonal[static_cast<std::size_t>(j - 1)] += modulus(a(i, j));
+    }
+  }
+  for (std::int64_t i = 1; i <= s.n; ++i)
+    a(i, i) = dominantdiagonal<T>(offdiagonal[static_cast<std::size_t>(i - 1)]);
+  for (T& entry : s.x) entry = draw<T>(draws);
+  multiplyexactly(s);
+}
+
 }  // namespace
 
 template <class T>
-testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs) {
+testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs,
+                              matrixsource source) {
   testsystem<T> s;
   s.n = n;
   s.m = m;
@@ -33,18 +116,20 @@ testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs)
   s.band.assign(static_cast<std::size_t>(std::int64_t(m + 1) * n), T(0));
   s.b.assign(static_cast<std::size_t>(std::int64_t(n) * nrhs), T(0));
   s.x.assign(s.b.size(), T(0));
-  build(s);
+  if (source == matrixsource::random) {
+    randomsystem(s);
+  } else {
+    build(s);
+  }
   return s;
 }
 
-template testsystem<float> buildtestsystem<float>(std::int32_t, std::int32_t, std::int32_t);
-template testsystem<double> buildtestsystem<double>(std::int32_t, std::int32_t, std::int32_t);
-template testsystem<std::complex<float>> buildtestsystem<std::complex<float>>(std::int32_t,
-                                                                              std::int32_t,
-                                                                              std::int32_t);
-template testsystem<std::complex<double>> buildtestsystem<std::complex<double>>(std::int32_t,
-                                                                                std::int32_t,
-                                                                                std::int32_t);
+template testsystem<float> buildtestsystem(std::int32_t, std::int32_t, std::int32_t, matrixsource);
+template testsystem<double> buildtestsystem(std::int32_t, std::int32_t, std::int32_t, matrixsource);
+template testsystem<std::complex<float>> buildtestsystem(std::int32_t, std::int32_t, std::int32_t,
+                                                         matrixsource);
+template testsystem<std::complex<double>> buildtestsystem(std::int32_t, std::int32_t, std::int32_t,
+                                                          matrixsource);
 
 std::size_t elementbytes(const std::string& kind) {
   if (kind == "4") return sizeof(float);
@@ -56,7 +141,11 @@ std::size_t elementbytes(const std::string& kind) {
 double problembytes(const benchoptions& options) {
   const double n = options.n, m = options.m, nrhs = options.nrhs;
   const double band = (m + 1) * n;
-  const double work = options.method == "mesolution" ? 2 * n * m : 0;
+  // The factorization: the factor with its fill, (2M+1)*N, and 3*M*M per
+  // partition, whose interiors are at least M equations long.
+  const double work = options.method == "mesolution"   ? 2 * n * m
+                      : options.method == "factorized" ? (5 * m + 1) * n
+                                                       : 0;
   const bool realkind = options.kind == "4" || options.kind == "8";
   // The condition estimate: 2N reals and N integers.
   const double condition = realkind ? n * (2.0 * elementbytes(options.kind) + 4.0) : 0;

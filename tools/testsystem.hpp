@@ -1,6 +1,7 @@
-// Test systems of cspbench, one per element kind, each with its exact
-// solution: bench1's generator for float, its double twin, and the complex
-// symmetric system of the benchmark library for the complex kinds.
+// Test systems of cspbench, each with its exact solution: by default
+// bench1's generator for float, its double twin, and the complex symmetric
+// system of the benchmark library for the complex kinds; on request random
+// diagonally dominant systems of every kind.
 #pragma once
 
 #include <cstddef>
@@ -23,14 +24,36 @@ struct testsystem {
   std::vector<T> x;     // N*nrhs exact solutions
 };
 
-// buildtestsystem(n, m, nrhs): allocates and builds the system of kind T.
+// Where the entries of a test system come from (--matrix).
+//   generator: the benchmark library's generators, as above.
+//   random:    drawn from a 64-bit Mersenne Twister seeded with randomseed,
+//              column by column of the band, then x column by column:
+//     real kinds:    A(i,j) uniform in [-1, 1) for 0 < |i-j| <= M, and
+//                    A(i,i) = d(i) = 1 + sum over k != i of |A(i,k)|;
+//     complex kinds: A = A^T with A(i,j) = u + v*I, u and v uniform in
+//                    [-1, 1), and A(i,i) = d(i) + d(i)/2*I, d(i) as above
+//                    with the moduli of the row's entries.
+//   Every row is diagonally dominant by at least 1, so A is positive
+//   definite (real kinds) or non-singular (complex kinds), and
+//   ||A^-1||_inf <= 1. The entries of x are drawn like the off-diagonal
+//   ones; b = A*x is accumulated in extended precision and rounded once.
+enum class matrixsource { generator, random };
+
+// The seed of every random system: the same system for the same N, M, nrhs
+// and kind, on every run and machine.
+inline constexpr std::uint64_t randomseed = 20240611;
+
+// buildtestsystem(n, m, nrhs, source): allocates and builds the system of
+// kind T.
 template <class T>
-testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs);
+testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs,
+                              matrixsource source = matrixsource::generator);
 
 // Bytes of one element of a kind ("4", "8", "z4", "z8").
 std::size_t elementbytes(const std::string& kind);
 
 // problembytes(options): the memory a run allocates: the pristine system,
 // its working copies, the exact solutions, the solver's work area
-// (mesolution) and the condition estimate's work space (real kinds).
+// (mesolution) or factorization (factorized), and the condition estimate's
+// work space (real kinds).
 double problembytes(const benchoptions& options);

@@ -72,8 +72,23 @@ bool writeatomically(const std::string& target, const std::string& content, std:
   return commit(file, target, error);
 }
 
+// NaN has no JSON form: it becomes null.
+nlohmann::json number(double value) {
+  return std::isnan(value) ? nlohmann::json() : nlohmann::json(value);
+}
+
 nlohmann::json tojson(const summary& s) {
-  return {{"median", s.median}, {"min", s.min}, {"max", s.max}};
+  return {{"median", number(s.median)}, {"min", number(s.min)}, {"max", number(s.max)}};
+}
+
+bool factorized(const benchoptions& options) { return options.method == "factorized"; }
+
+// The parts of the factorized method's cycles.
+void addparts(nlohmann::json& target, const measured& m) {
+  target["factorize_seconds"] = m.factorize;
+  target["solve_seconds"] = m.solve;
+  target["factorize_time"] = tojson(m.factorizetime);
+  target["solve_time"] = tojson(m.solvetime);
 }
 
 nlohmann::json tojson(const checkresult& c) {
@@ -84,39 +99,43 @@ nlohmann::json tojson(const checkresult& c) {
           {"pass", c.pass}};
 }
 
-// NaN has no JSON form: it becomes null.
-nlohmann::json number(double value) {
-  return std::isnan(value) ? nlohmann::json() : nlohmann::json(value);
+nlohmann::json tojson(const taskrun& run, bool cycles) {
+  nlohmann::json j = {{"tasks_requested", run.requested},
+                      {"tasks", run.used},
+                      {"capped", run.used != run.requested},
+                      {"wall_seconds", run.wall},
+                      {"cpu_seconds", run.cpu},
+                      {"time", tojson(run.time)},
+                      {"cpu_time", tojson(run.cputime)},
+                      {"gflops", run.gflops},
+                      {"speedup", number(run.speedup)},
+                      {"efficiency", number(run.efficiency)},
+                      {"lapack_ratio", number(run.lapackratio)},
+                      {"check", tojson(run.check)}};
+  if (cycles) {
+    addparts(j, run);
+    j["lapack_factorize_ratio"] = number(run.factorizeratio);
+    j["lapack_solve_ratio"] = number(run.solveratio);
+  }
+  return j;
 }
 
-nlohmann::json tojson(const taskrun& run) {
-  return {{"tasks_requested", run.requested},
-          {"tasks", run.used},
-          {"capped", run.used != run.requested},
-          {"wall_seconds", run.wall},
-          {"cpu_seconds", run.cpu},
-          {"time", tojson(run.time)},
-          {"cpu_time", tojson(run.cputime)},
-          {"gflops", run.gflops},
-          {"speedup", number(run.speedup)},
-          {"efficiency", number(run.efficiency)},
-          {"lapack_ratio", number(run.lapackratio)},
-          {"check", tojson(run.check)}};
-}
-
-nlohmann::json tojson(const lapackrun& lapack) {
+nlohmann::json tojson(const lapackrun& lapack, bool cycles) {
   if (!lapack.made) return nullptr;
-  return {{"routine", lapack.routine},
-          {"wall_seconds", lapack.wall},
-          {"time", tojson(lapack.time)},
-          {"gflops", lapack.gflops},
-          {"check", tojson(lapack.check)}};
+  nlohmann::json j = {{"routine", lapack.routine},
+                      {"wall_seconds", lapack.wall},
+                      {"time", tojson(lapack.time)},
+                      {"gflops", lapack.gflops},
+                      {"check", tojson(lapack.check)}};
+  if (cycles) addparts(j, lapack);
+  return j;
 }
 
 nlohmann::json tojson(const benchresult& result) {
   const benchoptions& o = result.options;
+  const bool cycles = factorized(o);
   nlohmann::json runs = nlohmann::json::array();
-  for (const taskrun& run : result.runs) runs.push_back(tojson(run));
+  for (const taskrun& run : result.runs) runs.push_back(tojson(run, cycles));
   return {{"program", "cspbench"},
           {"problem",
            {{"n", o.n},
@@ -124,6 +143,8 @@ nlohmann::json tojson(const benchresult& result) {
             {"nrhs", o.nrhs},
             {"kind", o.kind},
             {"method", o.method},
+            {"solves", cycles ? nlohmann::json(o.solves) : nlohmann::json()},
+            {"matrix", o.matrix},
             {"repeat", o.repeat}}},
           {"processors", result.processors},
           {"flops", result.flops},
@@ -132,7 +153,7 @@ nlohmann::json tojson(const benchresult& result) {
           {"condition_source", result.norms.source},
           {"threshold", checkthreshold},
           {"runs", runs},
-          {"lapack", tojson(result.lapack)},
+          {"lapack", tojson(result.lapack, cycles)},
           {"lapack_note", result.lapack.note},
           {"pass", result.pass}};
 }
@@ -194,7 +215,12 @@ bool writecsv(const std::string& path, const benchresult& result, std::string& e
   std::string text =
       "n,m,nrhs,kind,method,tasks_requested,tasks,median_s,min_s,max_s,cpu_median_s,gflops,"
       "speedup,efficiency,relative_error,error_ratio,residual_ratio,status,check,"
-      "lapack_median_s,lapack_ratio\n";
+      "lapack_median_s,lapack_ratio,matrix,solves,factorize_median_s,solve_median_s,"
+      "lapack_factorize_median_s,lapack_solve_median_s,lapack_factorize_ratio,"
+      "lapack_solve_ratio\n";
+  const bool lapack = result.lapack.made;
+  // The parts of factorized cycles are NaN, so empty, for one-shot methods.
+  const auto lapackvalue = [&](double value) { return lapack ? csvnumber(value) : ""; };
   for (const taskrun& run : result.runs) {
     const std::string fields[] = {std::to_string(o.n),
                                   std::to_string(o.m),
@@ -215,8 +241,16 @@ bool writecsv(const std::string& path, const benchresult& result, std::string& e
                                   csvnumber(run.check.residualratio),
                                   std::to_string(run.check.status),
                                   run.check.pass ? "PASS" : "FAIL",
-                                  result.lapack.made ? csvnumber(result.lapack.time.median) : "",
-                                  csvnumber(run.lapackratio)};
+                                  lapackvalue(result.lapack.time.median),
+                                  csvnumber(run.lapackratio),
+                                  o.matrix,
+                                  factorized(o) ? std::to_string(o.solves) : "",
+                                  csvnumber(run.factorizetime.median),
+                                  csvnumber(run.solvetime.median),
+                                  lapackvalue(result.lapack.factorizetime.median),
+                                  lapackvalue(result.lapack.solvetime.median),
+                                  csvnumber(run.factorizeratio),
+                                  csvnumber(run.solveratio)};
     for (std::size_t k = 0; k < std::size(fields); ++k) text += (k ? "," : "") + fields[k];
     text += "\n";
   }
