@@ -284,7 +284,7 @@ bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, 
     if (!factorrow(g, r, x, c, tolerance)) return false;
     gatherleft(g, r);
   }
-  if (s.parts > 1) factorseparator(a, s, map, g);
+  factorseparator(a, s, map, g);  // zeros for a partition without a right separator
   return true;
 }
 
