@@ -2,7 +2,8 @@
 // (cspband/__init__.py) checks shapes, dtypes and finiteness and makes the
 // arrays of the right dtype; this module lays the band out for the solver
 // (in place when it already is, else in one copy, from any strides) and
-// calls <csp/csp.h> with the interpreter lock released.
+// calls <csp/csp.h> with the interpreter lock released. A factorization kept
+// for repeated solves is a Python object owning the C interface's one.
 
 #include <csp/csp.hpp>
 #include <pybind11/numpy.h>
@@ -12,8 +13,10 @@
 #include <complex>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "capi/storage.hpp"
 
@@ -161,7 +164,7 @@ bool holds(const py::dtype& dtype) {
 
 // Calls f.template operator()<T>() for the element kind of dtype.
 template <class F>
-int bykind(const py::dtype& dtype, F&& f) {
+auto bykind(const py::dtype& dtype, F&& f) {
   if (holds<float>(dtype)) return f.template operator()<float>();
   if (holds<double>(dtype)) return f.template operator()<double>();
   if (holds<std::complex<float>>(dtype)) return f.template operator()<std::complex<float>>();
@@ -171,6 +174,92 @@ int bykind(const py::dtype& dtype, F&& f) {
 
 void samedtype(const py::array& a, const py::array& b) {
   if (!a.dtype().equal(b.dtype())) throw py::type_error("cspband: ab and b differ in dtype");
+}
+
+// The C entries of a factorization kept for repeated solves, by element
+// type.
+template <class T>
+struct kept;
+template <>
+struct kept<float> {
+  static constexpr auto factorize = &csp_factorize_tasks_s;
+  static constexpr auto solve = &csp_solve_factorized_tasks_s;
+};
+template <>
+struct kept<double> {
+  static constexpr auto factorize = &csp_factorize_tasks_d;
+  static constexpr auto solve = &csp_solve_factorized_tasks_d;
+};
+template <>
+struct kept<std::complex<float>> {
+  static constexpr auto factorize = &csp_factorize_tasks_c;
+  static constexpr auto solve = &csp_solve_factorized_tasks_c;
+};
+template <>
+struct kept<std::complex<double>> {
+  static constexpr auto factorize = &csp_factorize_tasks_z;
+  static constexpr auto solve = &csp_solve_factorized_tasks_z;
+};
+
+struct freefactorization {
+  void operator()(csp_factorization* f) const { csp_free_factorization(f); }
+};
+using ownedfactorization = std::unique_ptr<csp_factorization, freefactorization>;
+
+// Solves in place in x with f, a factorization of order n and element type T.
+template <class T>
+int solvekept(const csp_factorization* f, std::int32_t n, py::array& x, const py::object& tasks) {
+  if (!holds<T>(x.dtype())) {
+    throw py::type_error("cspband: b and the factorization differ in dtype");
+  }
+  std::int32_t nrhs = 0;
+  T* b = rhs<T>(x, n, nrhs);
+  const std::int32_t count = calltasks(tasks);
+  int info = 0;
+  {
+    py::gil_scoped_release unlocked;
+    info = kept<T>::solve(f, nrhs, csp::detail::c(b), std::max(n, std::int32_t{1}), count);
+  }
+  return checked(info);
+}
+
+// A factorization kept for repeated solves (cspband.BandFactorization holds
+// one), freed with the object. It is never changed after it is made: a solve
+// only reads it, so threads may solve with one factorization at once.
+class factorization {
+ public:
+  using solver = int (*)(const csp_factorization*, std::int32_t, py::array&, const py::object&);
+
+  factorization(ownedfactorization f, std::int32_t n, solver solve)
+      : f_(std::move(f)), n_(n), solve_(solve) {}
+
+  int solve(py::array& x, const py::object& tasks) const { return solve_(f_.get(), n_, x, tasks); }
+
+ private:
+  ownedfactorization f_;
+  std::int32_t n_;
+  solver solve_;  // solvekept<T> for the factorization's element type
+};
+
+// Factors the band ab (read only: no copy where it is already the solver's
+// layout); returns (code, the factorization or None when code != 0).
+template <class T>
+py::tuple factorize(const py::array& ab, bool lower, const py::object& tasks) {
+  band<T> a(ab, lower, band<T>::read);
+  const std::int32_t count = calltasks(tasks);
+  csp_factorization* f = nullptr;
+  int info = CSP_OUT_OF_MEMORY;
+  {
+    py::gil_scoped_release unlocked;
+    if (a.prepare()) {
+      info = kept<T>::factorize('L', a.n(), a.m(), csp::detail::c(a.data()), a.m() + 1, &f,
+                                count);
+    }
+  }
+  ownedfactorization owned(f);
+  if (checked(info) > 0) return py::make_tuple(info, py::none());
+  auto made = std::make_unique<factorization>(std::move(owned), a.n(), &solvekept<T>);
+  return py::make_tuple(0, py::cast(std::move(made)));
 }
 
 }  // namespace
@@ -201,6 +290,18 @@ PYBIND11_MODULE(_csp, module) {
       },
       py::arg("cb"), py::arg("lower"), py::arg("x"),
       "Solves with the factor in cb in place in x; returns the code.");
+  py::class_<factorization>(module, "Factorization",
+                            "A factorization kept for repeated solves (no constructor: "
+                            "made by factorize).")
+      .def("solve", &factorization::solve, py::arg("x"), py::arg("tasks"),
+           "Solves in place in x; returns the C interface's code.");
+  module.def(
+      "factorize",
+      [](py::array ab, bool lower, const py::object& tasks) {
+        return bykind(ab.dtype(), [&]<class T>() { return factorize<T>(ab, lower, tasks); });
+      },
+      py::arg("ab"), py::arg("lower"), py::arg("tasks"),
+      "Factors the band ab (never written); returns (code, Factorization or None).");
   module.def("set_tasks", &csp_set_tasks, py::arg("tasks"));
   module.def("get_tasks", &csp_get_tasks);
   module.def("version", &csp_version);

@@ -5,6 +5,7 @@ systems, called as scipy.linalg's banded routines are.
     cholesky_banded(ab, ...)            the Cholesky factor in scipy's storage
     cho_solve_banded((cb, lower), b)    a solve with that factor
     solve_symmetric_banded(ab, b, ...)  real or complex symmetric (A = A.T)
+    factorized(ab, ...)                 factor once, solve many times
     set_tasks(n), get_tasks()           the process-wide task count
 
 The band is stored as scipy stores it (ab of shape (m+1, n)): upper form
@@ -27,6 +28,8 @@ __all__ = [
     "cholesky_banded",
     "cho_solve_banded",
     "solve_symmetric_banded",
+    "factorized",
+    "BandFactorization",
     "set_tasks",
     "get_tasks",
     "__version__",
@@ -96,10 +99,11 @@ def _band_shape(a, name):
     _fits_int32(*a.shape)
 
 
-def _rhs_shape(a, b, name):
+def _rhs_shape(n, b, name):
+    """b fits a system of order n (the columns of the band `name`)."""
     if b.ndim not in (1, 2):
         raise ValueError(f"b must be a 1-D or 2-D array, got shape {b.shape}")
-    if a.shape[-1] != b.shape[0]:
+    if n != b.shape[0]:
         raise ValueError(f"shapes of {name} and b are not compatible.")
     _fits_int32(*b.shape)
 
@@ -136,7 +140,7 @@ def _solve(ab, b, overwrite_ab, overwrite_b, lower, check_finite, tasks, dtype_o
     a1 = _array(ab)
     b1 = _array(b)
     _band_shape(a1, "ab")
-    _rhs_shape(a1, b1, "ab")
+    _rhs_shape(a1.shape[1], b1, "ab")
     tasks = _tasks(tasks)
     _check_finite(check_finite, a1, b1)
     dtype = dtype_of(a1, b1)
@@ -222,7 +226,7 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True):
     cb1 = _array(cb)
     b1 = _array(b)
     _band_shape(cb1, "cb")
-    _rhs_shape(cb1, b1, "cb")
+    _rhs_shape(cb1.shape[1], b1, "cb")
     dtype = _real_dtype("cho_solve_banded", cb1, b1)
     _check_finite(check_finite, cb1, b1)
     overwrite_b = overwrite_b or _datacopied(b1, b)
@@ -232,6 +236,122 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True):
     if cb1.shape[1] > 0:
         _raise_for(_csp.factor_solve(cb1, bool(lower), x))
     return x
+
+
+class BandFactorization:
+    """A factorization of a symmetric band matrix kept for repeated solves:
+    the fast path when one matrix serves many right-hand sides (time
+    stepping: factor once, solve at every step). Made by factorized(), whose
+    arguments the constructor takes as well.
+
+    Attributes: n (the order), m (the half bandwidth as ab gave it,
+    ab.shape[0] - 1), dtype (float32, float64, complex64 or complex128),
+    lower (the storage form ab had) and tasks (the task count its solves
+    run with by default; None: the process-wide count).
+
+    solve(b) or f(b) solves a x = b. The factorization is never changed
+    after it is made, so threads may solve with one factorization at once.
+    Its memory, about (2m+1) n elements, is freed with the object.
+    """
+
+    __slots__ = ("_factor", "_n", "_m", "_dtype", "_lower", "_tasks")
+
+    def __init__(self, ab, lower=False, check_finite=True, overwrite_ab=False, *, tasks=None):
+        a1 = _array(ab)
+        _band_shape(a1, "ab")
+        tasks = _tasks(tasks)
+        _check_finite(check_finite, a1)
+        dtype = _any_dtype(a1)
+        if a1.dtype != dtype:
+            a1 = np.asarray(a1, dtype=dtype, order="F")
+        # ab is only read, so overwrite_ab (scipy's signature) changes nothing.
+        info, factor = _csp.factorize(a1, bool(lower), tasks)
+        _raise_for(info)
+        self._factor = factor
+        self._n, self._m = a1.shape[1], a1.shape[0] - 1
+        self._dtype = dtype
+        self._lower = bool(lower)
+        self._tasks = tasks
+
+    n = property(lambda self: self._n, doc="The order of the matrix.")
+    m = property(lambda self: self._m, doc="The half bandwidth, ab.shape[0] - 1.")
+    dtype = property(lambda self: self._dtype, doc="The dtype the matrix was factored in.")
+    lower = property(lambda self: self._lower, doc="Whether ab was in lower form.")
+    tasks = property(lambda self: self._tasks,
+                     doc="The task count of its solves (None: the process-wide count).")
+
+    def solve(self, b, overwrite_b=False, check_finite=True, *, tasks=None):
+        """Solve a x = b; b has shape (n,) or (n, k), the result b's shape.
+
+        The solve runs in the factorization's dtype: b is converted to it,
+        and the result has it. Complex b with a real factorization is
+        solved by its real and imaginary parts (one solve of 2k columns, as
+        scipy solves complex b with a real matrix); the result is then
+        complex (complex64 for float32, complex128 for float64). b is
+        changed only with overwrite_b, when it is laid out for the solver
+        (Fortran-ordered, writable, of the result's dtype); the result is
+        then b itself. tasks: at most this many tasks for this solve; None:
+        the count given to factorized(). Raises ValueError when b does not
+        fit and, with check_finite, for NaN or inf in b.
+        """
+        b1 = _array(b)
+        _rhs_shape(self._n, b1, "the factorization")
+        tasks = self._tasks if tasks is None else _tasks(tasks)
+        _check_finite(check_finite, b1)
+        if b1.dtype.kind == "c" and self._dtype.kind == "f":
+            return self._solve_parts(b1, tasks)
+        x = _solution_array(b1, self._dtype, overwrite_b or _datacopied(b1, b))
+        _raise_for(self._factor.solve(x, tasks))
+        return x
+
+    __call__ = solve
+
+    def _solve_parts(self, b1, tasks):
+        """Complex b, real factorization: the real parts in the first k
+        columns, the imaginary parts in the last k, in one solve."""
+        n = self._n
+        k = 1 if b1.ndim == 1 else b1.shape[1]
+        _fits_int32(2 * k)
+        parts = np.empty((n, 2 * k), dtype=self._dtype, order="F")
+        columns = b1.reshape(n, k)
+        parts[:, :k] = columns.real
+        parts[:, k:] = columns.imag
+        _raise_for(self._factor.solve(parts, tasks))
+        x = np.empty((n, k), dtype=np.result_type(self._dtype, np.complex64), order="F")
+        x.real = parts[:, :k]
+        x.imag = parts[:, k:]
+        return x.reshape(b1.shape)
+
+    def __repr__(self):
+        form = "lower" if self._lower else "upper"
+        return f"<BandFactorization n={self._n} m={self._m} dtype={self._dtype} {form}>"
+
+
+def factorized(ab, lower=False, check_finite=True, overwrite_ab=False, *, tasks=None):
+    """Factor a symmetric band matrix once, for many solves.
+
+    ab (m+1, n) holds the band as for solveh_banded (upper form, or lower
+    form with lower=True). Real matrices must be positive definite;
+    complex ones are complex symmetric (a = a.T, no conjugation), factored
+    as a = L L.T. float32 stays float32 and complex64 complex64; other real
+    and integer input becomes float64, other complex input complex128.
+
+    Returns a BandFactorization: f.solve(b) or f(b) solves a x = b, as
+    solveh_banded(ab, b, lower=lower) would (to the last bit for large n
+    and narrow bands, where solveh_banded takes the same path). ab is never
+    modified, and it is not copied when it is a Fortran-ordered, lower-form
+    array of the factorization's dtype (m < n); overwrite_ab is accepted
+    for scipy's signature and changes nothing. tasks: at most this many
+    tasks for the factorization and, by default, for every solve with it
+    (the process-wide count of set_tasks is not touched); None: the
+    process-wide count.
+
+    Raises LinAlgError when a is not positive definite (complex: a zero
+    pivot), ValueError for shapes that do not fit and, with check_finite,
+    for NaN or inf in ab; MemoryError when the factor does not fit in
+    memory.
+    """
+    return BandFactorization(ab, lower, check_finite, overwrite_ab, tasks=tasks)
 
 
 def set_tasks(n):
