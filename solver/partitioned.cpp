@@ -57,26 +57,30 @@ class factorization {
 
   layout shape;
   std::int64_t groups = 0;
-  vector<T>* records = nullptr;  // per group: rows records of 2M+1 vectors
+  vector<T>* records = nullptr;  // per group: rows records of M+1 vectors
+  vector<T>* spikes = nullptr;   // per group: rows spike rows of M vectors
   vector<T>* z = nullptr;        // per group: M x M
   T* reduced = nullptr;          // per separator: D_k and S_k, M x M each
   std::int64_t* spikeends = nullptr;  // per group
 
   ~factorization() {
     std::free(records);
+    std::free(spikes);
     std::free(z);
     std::free(reduced);
     std::free(spikeends);
   }
 
-  std::int64_t recordcount() const { return groups * shape.rows * (2 * shape.m + 1); }
+  std::int64_t recordcount() const { return groups * shape.rows * (shape.m + 1); }
+  std::int64_t spikecount() const { return groups * shape.rows * shape.m; }
   std::int64_t blocksize() const { return shape.m * shape.m; }
 
   // Group gi (0-based) with the given per-group blocks E, F, G and stage.
   group<T, W> groupof(std::int64_t gi, vector<T>* e, vector<T>* f, vector<T>* g,
                       vector<T>* stage) const {
     const std::int64_t b = blocksize();
-    return {records + gi * shape.rows * (2 * shape.m + 1), z + gi * b, e ? e + gi * b : nullptr,
+    return {records + gi * shape.rows * (shape.m + 1), spikes + gi * shape.rows * shape.m,
+            z + gi * b, e ? e + gi * b : nullptr,
             f ? f + gi * b : nullptr, g ? g + gi * b : nullptr, stage, shape.m, shape.rows,
             spikeends + gi, gi * W + 1};
   }
@@ -248,6 +252,7 @@ outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks
   f->groups = (f->shape.parts + W - 1) / W;
   const std::int64_t blocks = f->groups * f->blocksize();
   f->records = allocate<vector<T>>(f->recordcount());
+  f->spikes = allocate<vector<T>>(f->spikecount());
   f->z = allocate<vector<T>>(blocks);
   f->reduced = allocate<T>((f->shape.parts - 1) * 2 * f->blocksize());
   f->spikeends = allocate<std::int64_t>(f->groups);
@@ -255,7 +260,7 @@ outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks
                    allocate<vector<T>>(blocks), allocate<vector<T>>(f->groups * (2 * m + 2)),
                    0, 0, team{}};
   outcome status = outcome::outofmemory;
-  if (f->records && f->z && f->reduced && f->spikeends && job.e && job.fblocks && job.g && job.stages) {
+  if (f->records && f->spikes && f->z && f->reduced && f->spikeends && job.e && job.fblocks && job.g && job.stages) {
     runjob(job, std::min<std::int64_t>(tasks, f->groups), &factortask<T>);
     status = job.rejected == 0 && factorreduced(*f, job.e, job.fblocks, job.g)
                  ? outcome::factored
@@ -299,7 +304,8 @@ const layout& shapeof(const factorization<T>& f) {
 template <class T>
 std::int64_t bytesof(const factorization<T>& f) {
   return std::int64_t{sizeof(factorization<T>)} +
-         (f.recordcount() + f.groups * f.blocksize()) * std::int64_t{sizeof(vector<T>)} +
+         (f.recordcount() + f.spikecount() + f.groups * f.blocksize()) *
+             std::int64_t{sizeof(vector<T>)} +
          (f.shape.parts - 1) * 2 * f.blocksize() * std::int64_t{sizeof(T)};
 }
 

@@ -6,11 +6,13 @@
 // A partition's interior D (rows 1..R, padding included) is factored row by
 // row, D = L*L^T, and with it the left spike V = L^-1 * C, where C couples
 // the interior's first M rows to the left separator. Row r of the factor is
-// kept as one record of 2M+1 lane vectors:
+// kept as one record of M+1 lane vectors, and its spike row apart, so that
+// the rows past the spike's end (see spikecutoff) are neither written nor
+// read:
 //
-//   [0, M)      L(r, r-M+u), u = 0..M-1 (zero where r-M+u < 1)
-//   M           1 / L(r, r)
-//   [M+1, 2M+1) V(r, c), c = 0..M-1
+//   record  [0, M)  L(r, r-M+u), u = 0..M-1 (zero where r-M+u < 1)
+//           M       1 / L(r, r)
+//   spike   [0, M)  V(r, c), c = 0..M-1
 //
 // The M rows of the right separator continue the band factorization past
 // the interior: Z(s, q) = L(separator row s, interior row R-M+q). What the
@@ -41,7 +43,8 @@ inline lanes<T, W> broadcast(const T& value) {
 // Z, E, F, G (element (s, q) of each at [s*M + q], 0-based).
 template <class T, int W>
 struct group {
-  lanes<T, W>* records;  // rows records of 2M+1 vectors
+  lanes<T, W>* records;  // rows records of M+1 vectors
+  lanes<T, W>* spikes;   // rows spike rows of M vectors (those up to *spikeend written)
   lanes<T, W>* z;
   lanes<T, W>* e;
   lanes<T, W>* f;
@@ -51,7 +54,8 @@ struct group {
   std::int64_t* spikeend;  // the last row whose spike row is not zero in every lane
   std::int64_t firstpart;  // partition of lane 0, 1-based
 
-  lanes<T, W>* record(std::int64_t r) const { return records + (r - 1) * (2 * m + 1); }
+  lanes<T, W>* record(std::int64_t r) const { return records + (r - 1) * (m + 1); }
+  lanes<T, W>* spike(std::int64_t r) const { return spikes + (r - 1) * m; }
 };
 
 // Which partition each lane holds, where its row 1 stands in the equations,
@@ -189,17 +193,14 @@ bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
   if (pivotrejected(tolerance, pivot)) return false;
   const lanes<T, W> inverse = div(broadcast<T, W>(T(1)), principalsqrt(pivot));
   out[m] = inverse;
-  lanes<T, W>* const spike = out + m + 1;
-  if (r > m + 1 && *g.spikeend <= r - 1 - m) {
-    for (std::int64_t col = 0; col < m; ++col) clearlanes(spike[col]);
-    return true;
-  }
+  if (r > m + 1 && *g.spikeend <= r - 1 - m) return true;
+  lanes<T, W>* const spike = g.spike(r);
   reallanes<T, W>& largest = reals(g.stage[2 * m + 1]);  // this row's partitions' largest
   bool zero = true;
   for (std::int64_t col = 0; col < m; ++col) {
     lanes<T, W> sum = c[col];
     for (std::int64_t u = first; u < m; ++u) {
-      sum = mulsub(sum, out[u], g.record(r - m + u)[m + 1 + col]);
+      sum = mulsub(sum, out[u], g.spike(r - m + u)[col]);
     }
     spike[col] = mul(sum, inverse);
     flush(spike[col], largest * spikecutoff<T>);
@@ -216,7 +217,7 @@ template <class T, int W>
 void gatherleft(const group<T, W>& g, std::int64_t r) {
   const std::int64_t m = g.m;
   if (r > *g.spikeend) return;
-  const lanes<T, W>* const v = g.record(r) + m + 1;
+  const lanes<T, W>* const v = g.spike(r);
   for (std::int64_t i = 0; i < m; ++i) {
     for (std::int64_t j = 0; j <= i; ++j) g.f[i * m + j] = mulsub(g.f[i * m + j], v[i], v[j]);
   }
@@ -257,11 +258,13 @@ void factorseparator(const band_matrix<const T>& a, const layout& s, const lanem
       for (std::int64_t q = sr; q <= m; ++q) sum = mulsub(sum, zrow[q - 1], other[q - 1]);
       g.e[(sr - 1) * m + s2 - 1] = sum;
     }
+    // Spike rows past the spike's end are zero: leaving them out changes no
+    // bit of a sum that starts at +0.
     for (std::int64_t col = 0; col < m; ++col) {
       lanes<T, W> sum;
       clearlanes(sum);
-      for (std::int64_t q = sr; q <= m; ++q) {
-        sum = mulsub(sum, zrow[q - 1], g.record(rows - m + q)[m + 1 + col]);
+      for (std::int64_t q = sr; q <= std::min(m, *g.spikeend - (rows - m)); ++q) {
+        sum = mulsub(sum, zrow[q - 1], g.spike(rows - m + q)[col]);
       }
       g.g[(sr - 1) * m + col] = sum;
     }
@@ -391,7 +394,8 @@ void forwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T
     x = mul(x, rec[m]);
     y[r] = x;
     if (r > *g.spikeend) return;
-    for (std::int64_t c = 0; c < m; ++c) gl[c] = mulsub(gl[c], rec[m + 1 + c], x);
+    const lanes<T, W>* const spike = g.spike(r);
+    for (std::int64_t c = 0; c < m; ++c) gl[c] = mulsub(gl[c], spike[c], x);
   });
   for (int k = 0; k < W; ++k) {
     const std::int64_t p = b.map.part[k];
@@ -432,10 +436,11 @@ void backwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<
     // V*xl summed from +0 and subtracted once: where the spike row is zero
     // the sum is +0 and leaves v as it is, so skipping it changes no bit.
     if (r <= *g.spikeend) {
-      lanes<T, W> spike;
-      clearlanes(spike);
-      for (std::int64_t c = 0; c < m; ++c) spike = spike + mul(rec[m + 1 + c], xl[c]);
-      v = v - spike;
+      const lanes<T, W>* const row = g.spike(r);
+      lanes<T, W> sum;
+      clearlanes(sum);
+      for (std::int64_t c = 0; c < m; ++c) sum = sum + mul(row[c], xl[c]);
+      v = v - sum;
     }
     v = mul(v, rec[m]);
     x[r] = v;
