@@ -203,31 +203,43 @@ struct solvejob {
   std::int64_t ldb;
   std::int64_t nrhs;
   vector<T>* scratch;  // one slice per participant
-  std::int64_t slicesize;
   std::int64_t forward = 0, backward = 0;
   std::int32_t slots = 0;
   team t;
 };
 
+// Passes of a solve's right-hand sides: passcolumns at a time.
+inline std::int64_t passes(std::int64_t nrhs) { return (nrhs + passcolumns - 1) / passcolumns; }
+
+// A task's scratch: the stage (2M vectors per right-hand side of a pass),
+// then the rings.
+inline std::int64_t slicesize(std::int64_t m) { return passcolumns * (2 * m + ringsize(m)); }
+
 template <class T>
 void solvetask(solvejob<T>& job) {
   const factorization<T>& f = *job.f;
-  const std::int64_t m = f.shape.m, items = f.groups * job.nrhs;
+  const std::int64_t m = f.shape.m, items = f.groups * passes(job.nrhs);
   lockonparallellock(job.t.lockid);
-  vector<T>* const slice = job.scratch + job.slots++ * job.slicesize;
+  vector<T>* const slice = job.scratch + job.slots++ * slicesize(m);
   unlockparallellock(job.t.lockid);
-  const ring<T, width<T>> solved{slice + 2 * m + 1, ringsize(m) - 1};
+  const ring<T, width<T>> solved{slice + passcolumns * 2 * m, ringsize(m) - 1};
+  auto pass = [&](std::int64_t item) {
+    const std::int64_t first = item / f.groups * passcolumns;
+    const columns<T> b{job.b + first * job.ldb, job.ldb,
+                       static_cast<int>(std::min<std::int64_t>(passcolumns, job.nrhs - first))};
+    return std::make_pair(f.groupof(item % f.groups, nullptr, nullptr, nullptr, slice), b);
+  };
   for (std::int64_t item = 0; take(job.t.lockid, job.forward, items, nullptr, item);) {
-    const auto g = f.groupof(item % f.groups, nullptr, nullptr, nullptr, slice);
-    forwardgroup(g, f.shape, job.b + item / f.groups * job.ldb, solved);
+    const auto [g, b] = pass(item);
+    forwardgroup(g, f.shape, b, solved);
   }
   if (arrivelast(job.t.eventids[0])) {
     for (std::int64_t h = 0; h < job.nrhs; ++h) solvereduced(f, job.b + h * job.ldb);
     releasebarrier(job.t.eventids, 1, job.t.ntasks);
   }
   for (std::int64_t item = 0; take(job.t.lockid, job.backward, items, nullptr, item);) {
-    const auto g = f.groupof(item % f.groups, nullptr, nullptr, nullptr, slice);
-    backwardgroup(g, f.shape, job.b + item / f.groups * job.ldb, solved);
+    const auto [g, b] = pass(item);
+    backwardgroup(g, f.shape, b, solved);
   }
 }
 
@@ -282,11 +294,12 @@ template <class T>
 bool solve(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
            std::int32_t tasks) {
   if (nrhs <= 0) return true;
-  tasks = std::clamp<std::int32_t>(std::min<std::int64_t>(tasks, f.groups * nrhs), 1, maxteam);
-  const std::int64_t slicesize = 2 * f.shape.m + 1 + ringsize(f.shape.m);
-  auto* scratch = static_cast<vector<T>*>(threadscratch(tasks * slicesize * sizeof(vector<T>)));
+  tasks = std::clamp<std::int32_t>(std::min<std::int64_t>(tasks, f.groups * passes(nrhs)), 1,
+                                   maxteam);
+  auto* scratch = static_cast<vector<T>*>(
+      threadscratch(tasks * slicesize(f.shape.m) * sizeof(vector<T>)));
   if (scratch == nullptr) return false;
-  solvejob<T> job{&f, b, ldb, nrhs, scratch, slicesize, 0, 0, 0, team{}};
+  solvejob<T> job{&f, b, ldb, nrhs, scratch, 0, 0, 0, team{}};
   runjob(job, tasks, &solvetask<T>);
   return true;
 }
@@ -313,7 +326,7 @@ template <class T>
 std::int32_t usefultasks(const layout& s, std::int32_t nrhs) {
   const std::int64_t groups = (s.parts + width<T> - 1) / width<T>;
   return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(groups * std::max(nrhs, std::int32_t{1}), 1, maxteam));
+      std::clamp<std::int64_t>(groups * passes(std::max(nrhs, std::int32_t{1})), 1, maxteam));
 }
 
 #define CSP_INSTANTIATE(T)                                                                      \

@@ -196,13 +196,16 @@ bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
   if (r > m + 1 && *g.spikeend <= r - 1 - m) return true;
   lanes<T, W>* const spike = g.spike(r);
   reallanes<T, W>& largest = reals(g.stage[2 * m + 1]);  // this row's partitions' largest
+  // Row by row of the spike above, each read once and whole: every entry
+  // still takes its terms in the order u = first..M-1.
+  for (std::int64_t col = 0; col < m; ++col) spike[col] = c[col];
+  for (std::int64_t u = first; u < m; ++u) {
+    const lanes<T, W>* const above = g.spike(r - m + u);
+    for (std::int64_t col = 0; col < m; ++col) spike[col] = mulsub(spike[col], out[u], above[col]);
+  }
   bool zero = true;
   for (std::int64_t col = 0; col < m; ++col) {
-    lanes<T, W> sum = c[col];
-    for (std::int64_t u = first; u < m; ++u) {
-      sum = mulsub(sum, out[u], g.spike(r - m + u)[col]);
-    }
-    spike[col] = mul(sum, inverse);
+    spike[col] = mul(spike[col], inverse);
     flush(spike[col], largest * spikecutoff<T>);
     const reallanes<T, W> magnitude = size(spike[col]);
     largest = magnitude > largest ? magnitude : largest;
@@ -212,14 +215,23 @@ bool factorrow(const group<T, W>& g, std::int64_t r, const lanes<T, W>* x,
   return true;
 }
 
-// F <- F - v*v^T over the lower triangle, for the spike row v of row r.
+// F <- F - v*v^T over the lower triangle for the spike rows v of rows
+// first..last, in that order for every entry; rows past the spike's end are
+// zero and leave F as it is. Several rows at a time, so that F (M^2
+// vectors, more than the caches hold from M = 64 on) passes once for all.
 template <class T, int W>
-void gatherleft(const group<T, W>& g, std::int64_t r) {
+void gatherleft(const group<T, W>& g, std::int64_t first, std::int64_t last) {
   const std::int64_t m = g.m;
-  if (r > *g.spikeend) return;
-  const lanes<T, W>* const v = g.spike(r);
+  last = std::min(last, *g.spikeend);
   for (std::int64_t i = 0; i < m; ++i) {
-    for (std::int64_t j = 0; j <= i; ++j) g.f[i * m + j] = mulsub(g.f[i * m + j], v[i], v[j]);
+    for (std::int64_t j = 0; j <= i; ++j) {
+      lanes<T, W> sum = g.f[i * m + j];
+      for (std::int64_t r = first; r <= last; ++r) {
+        const lanes<T, W>* const v = g.spike(r);
+        sum = mulsub(sum, v[i], v[j]);
+      }
+      g.f[i * m + j] = sum;
+    }
   }
 }
 
@@ -282,10 +294,11 @@ bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, 
   *g.spikeend = 0;
   lanes<T, W>* const x = g.stage;
   lanes<T, W>* const c = g.stage + m + 1;
+  constexpr std::int64_t batch = 16;  // spike rows gathered into F at a time
   for (std::int64_t r = 1; r <= g.rows; ++r) {
     readrow(a, s, map, r, x, c);
     if (!factorrow(g, r, x, c, tolerance)) return false;
-    gatherleft(g, r);
+    if (r % batch == 0 || r == g.rows) gatherleft(g, r - (r - 1) % batch, r);
   }
   factorseparator(a, s, map, g);  // zeros for a partition without a right separator
   return true;
@@ -335,27 +348,33 @@ struct lanerows {
   }
 };
 
-// Calls step(r, x) for rows first..last in order (forward) or last..first
-// (backward), x holding b's row r on entry and what step leaves in it
-// written back, rows moving W at a time where they can.
+// The most right-hand sides a group's pass takes at once: each row of the
+// factor, read once, serves all of them.
+inline constexpr int passcolumns = 4;
+
+// Calls step(r, x) for rows 1..rows in order (forward) or in reverse, x[h]
+// holding row r of right-hand side h (h < count <= passcolumns) on entry
+// and what step leaves in it written back, rows moving W at a time where
+// they can.
 template <class T, int W, class Step>
-void walkrows(const lanerows<T, W>& b, std::int64_t rows, bool forward, Step step) {
-  lanes<T, W> x;
-  lanes<T, W> block[W];
+void walkrows(const lanerows<T, W>* b, int count, std::int64_t rows, bool forward, Step step) {
+  lanes<T, W> x[passcolumns];
+  lanes<T, W> block[passcolumns][W];
   const std::int64_t blocks = (rows - 1) / W;  // whole blocks in rows 2..rows
   auto single = [&](std::int64_t r) {
-    b.get(x, r);
+    for (int h = 0; h < count; ++h) b[h].get(x[h], r);
     step(r, x);
-    b.put(x, r);
+    for (int h = 0; h < count; ++h) b[h].put(x[h], r);
   };
   auto whole = [&](std::int64_t r) {
-    b.getblock(block, r);
-    if (forward) {
-      for (int i = 0; i < W; ++i) step(r + i, block[i]);
-    } else {
-      for (int i = W - 1; i >= 0; --i) step(r + i, block[i]);
+    for (int h = 0; h < count; ++h) b[h].getblock(block[h], r);
+    for (int k = 0; k < W; ++k) {
+      const int i = forward ? k : W - 1 - k;
+      for (int h = 0; h < count; ++h) x[h] = block[h][i];
+      step(r + i, x);
+      for (int h = 0; h < count; ++h) block[h][i] = x[h];
     }
-    b.putblock(block, r);
+    for (int h = 0; h < count; ++h) b[h].putblock(block[h], r);
   };
   const std::int64_t tail = 2 + blocks * W;  // first row after the blocks
   if (forward) {
@@ -369,81 +388,117 @@ void walkrows(const lanerows<T, W>& b, std::int64_t rows, bool forward, Step ste
   }
 }
 
-// A ring of the last `size` (a power of two >= M) solved rows.
+// A ring of the last `size` (a power of two > M) solved rows of each of a
+// pass's right-hand sides.
 template <class T, int W>
 struct ring {
   lanes<T, W>* x;
   std::int64_t mask;
-  lanes<T, W>& operator[](std::int64_t r) const { return x[r & mask]; }
+  lanes<T, W>& at(int h, std::int64_t r) const { return x[h * (mask + 1) + (r & mask)]; }
 };
 
-// Forward substitution of one right-hand side through a group: y = L^-1*b
-// in place, and the left separator's share, gl = -V^T*y, added to b's rows
-// of that separator.
+// One pass's right-hand sides: `count` columns from `first`, ldb apart.
+template <class T>
+struct columns {
+  T* first;
+  std::int64_t ldb;
+  int count;
+  T* operator[](int h) const { return first + h * ldb; }
+};
+
+// Forward substitution of a pass's right-hand sides through a group:
+// y = L^-1*b in place, and the left separator's share, gl = -V^T*y, added
+// to b's rows of that separator. Scratch: M vectors per right-hand side in
+// the stage.
 template <class T, int W>
-void forwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T, W>& y) {
+void forwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
+                  const ring<T, W>& y) {
   const std::int64_t m = g.m;
-  const lanerows<T, W> b(column, s, g.firstpart);
-  lanes<T, W>* const gl = g.stage;
-  for (std::int64_t c = 0; c < m; ++c) clearlanes(gl[c]);
-  walkrows(b, g.rows, true, [&](std::int64_t r, lanes<T, W>& x) {
+  lanerows<T, W> rows[passcolumns] = {
+      {b[0], s, g.firstpart}, {b[0], s, g.firstpart}, {b[0], s, g.firstpart},
+      {b[0], s, g.firstpart}};
+  for (int h = 1; h < b.count; ++h) rows[h] = lanerows<T, W>(b[h], s, g.firstpart);
+  lanes<T, W>* const gl = g.stage;  // gl[h*M + c]
+  for (std::int64_t c = 0; c < m * b.count; ++c) clearlanes(gl[c]);
+  walkrows(rows, b.count, g.rows, true, [&](std::int64_t r, lanes<T, W>* x) {
     const lanes<T, W>* const rec = g.record(r);
     for (std::int64_t u = std::max<std::int64_t>(0, m + 1 - r); u < m; ++u) {
-      x = mulsub(x, rec[u], y[r - m + u]);
+      for (int h = 0; h < b.count; ++h) x[h] = mulsub(x[h], rec[u], y.at(h, r - m + u));
     }
-    x = mul(x, rec[m]);
-    y[r] = x;
+    for (int h = 0; h < b.count; ++h) {
+      x[h] = mul(x[h], rec[m]);
+      y.at(h, r) = x[h];
+    }
     if (r > *g.spikeend) return;
     const lanes<T, W>* const spike = g.spike(r);
-    for (std::int64_t c = 0; c < m; ++c) gl[c] = mulsub(gl[c], spike[c], x);
+    for (int h = 0; h < b.count; ++h) {
+      for (std::int64_t c = 0; c < m; ++c) gl[h * m + c] = mulsub(gl[h * m + c], spike[c], x[h]);
+    }
   });
+  const lanemap<W>& map = rows[0].map;
   for (int k = 0; k < W; ++k) {
-    const std::int64_t p = b.map.part[k];
-    if (!b.map.used[k] || p == 1) continue;
-    T* const separator = column + s.separator(p - 1) - 1;
-    for (std::int64_t c = 0; c < m; ++c) separator[c] = separator[c] + lane(gl[c], k);
+    const std::int64_t p = map.part[k];
+    if (!map.used[k] || p == 1) continue;
+    for (int h = 0; h < b.count; ++h) {
+      T* const separator = b[h] + s.separator(p - 1) - 1;
+      for (std::int64_t c = 0; c < m; ++c) separator[c] = separator[c] + lane(gl[h * m + c], k);
+    }
   }
 }
 
-// Backward substitution of one right-hand side through a group, with the
-// separators' solutions in b: x = L^-T*(y - Z^T*xr - V*xl) in place.
+// Backward substitution of a pass's right-hand sides through a group, with
+// the separators' solutions in b: x = L^-T*(y - Z^T*xr - V*xl) in place.
+// Scratch: 2M vectors per right-hand side in the stage.
 template <class T, int W>
-void backwardgroup(const group<T, W>& g, const layout& s, T* column, const ring<T, W>& x) {
-  const std::int64_t m = g.m, rows = g.rows;
-  const lanerows<T, W> b(column, s, g.firstpart);
-  lanes<T, W>* const xl = g.stage;
-  lanes<T, W>* const xr = g.stage + m;
-  for (std::int64_t c = 0; c < m; ++c) {
+void backwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
+                   const ring<T, W>& x) {
+  const std::int64_t m = g.m, last = g.rows;
+  lanerows<T, W> rows[passcolumns] = {
+      {b[0], s, g.firstpart}, {b[0], s, g.firstpart}, {b[0], s, g.firstpart},
+      {b[0], s, g.firstpart}};
+  for (int h = 1; h < b.count; ++h) rows[h] = lanerows<T, W>(b[h], s, g.firstpart);
+  lanes<T, W>* const xl = g.stage;                // xl[h*M + c]
+  lanes<T, W>* const xr = g.stage + m * b.count;  // xr[h*M + c]
+  for (std::int64_t c = 0; c < m * b.count; ++c) {
     clearlanes(xl[c]);
     clearlanes(xr[c]);
   }
+  const lanemap<W>& map = rows[0].map;
   for (int k = 0; k < W; ++k) {
-    const std::int64_t p = b.map.part[k];
-    if (!b.map.used[k]) continue;
-    for (std::int64_t c = 0; c < m; ++c) {
-      if (p > 1) setlane(xl[c], k, column[s.separator(p - 1) - 1 + c]);
-      if (p < s.parts) setlane(xr[c], k, column[s.separator(p) - 1 + c]);
+    const std::int64_t p = map.part[k];
+    if (!map.used[k]) continue;
+    for (int h = 0; h < b.count; ++h) {
+      for (std::int64_t c = 0; c < m; ++c) {
+        if (p > 1) setlane(xl[h * m + c], k, b[h][s.separator(p - 1) - 1 + c]);
+        if (p < s.parts) setlane(xr[h * m + c], k, b[h][s.separator(p) - 1 + c]);
+      }
     }
   }
-  walkrows(b, rows, false, [&](std::int64_t r, lanes<T, W>& v) {
+  walkrows(rows, b.count, last, false, [&](std::int64_t r, lanes<T, W>* v) {
     const lanes<T, W>* const rec = g.record(r);
-    for (std::int64_t q = r - (rows - m), sr = 1; sr <= q; ++sr) {
-      v = mulsub(v, g.z[(sr - 1) * m + q - 1], xr[sr - 1]);
+    for (std::int64_t q = r - (last - m), sr = 1; sr <= q; ++sr) {
+      const lanes<T, W>& z = g.z[(sr - 1) * m + q - 1];
+      for (int h = 0; h < b.count; ++h) v[h] = mulsub(v[h], z, xr[h * m + sr - 1]);
     }
-    for (std::int64_t i = r + 1; i <= std::min(rows, r + m); ++i) {
-      v = mulsub(v, g.record(i)[r - i + m], x[i]);
+    for (std::int64_t i = r + 1; i <= std::min(last, r + m); ++i) {
+      const lanes<T, W>& l = g.record(i)[r - i + m];
+      for (int h = 0; h < b.count; ++h) v[h] = mulsub(v[h], l, x.at(h, i));
     }
     // V*xl summed from +0 and subtracted once: where the spike row is zero
     // the sum is +0 and leaves v as it is, so skipping it changes no bit.
     if (r <= *g.spikeend) {
       const lanes<T, W>* const row = g.spike(r);
-      lanes<T, W> sum;
-      clearlanes(sum);
-      for (std::int64_t c = 0; c < m; ++c) sum = sum + mul(row[c], xl[c]);
-      v = v - sum;
+      for (int h = 0; h < b.count; ++h) {
+        lanes<T, W> sum;
+        clearlanes(sum);
+        for (std::int64_t c = 0; c < m; ++c) sum = sum + mul(row[c], xl[h * m + c]);
+        v[h] = v[h] - sum;
+      }
     }
-    v = mul(v, rec[m]);
-    x[r] = v;
+    for (int h = 0; h < b.count; ++h) {
+      v[h] = mul(v[h], rec[m]);
+      x.at(h, r) = v[h];
+    }
   });
 }
 
