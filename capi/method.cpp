@@ -5,18 +5,15 @@ namespace capi {
 // The partitioned factorization (csp_factorize_X and its solve) against
 // the paths before it, one right-hand side, 1 task, on this two-processor
 // machine (AMD EPYC with AVX-512, 8 double or 16 float lanes), medians of
-// 5, ratios to reference LAPACK ?pbsv (?ptsv at M = 1) in the same run,
-// another build and tests sharing the machine:
+// 5, ratios to reference LAPACK ?pbsv (?ptsv at M = 1) in the same run:
 //
-//   M     N        partitioned d   before d     partitioned s
-//   1     2000000  0.18            2.1 (sweep)  0.19
-//   2     2000000  0.60            0.72         0.32
-//   4     2000000  0.73            1.1          0.42
-//   8     2000000  0.80            0.70-0.86    0.48
-//   16    1000000  1.30            0.83-0.86    0.49
-//   32    400000   1.10            0.54-0.57    0.51
-//   64    100000   1.33            0.53-0.60
-//   256   20000    1.07            0.77-1.08
+//   M     N        partitioned d   stage-wise d   partitioned s
+//   1     2000000  0.20            2.1 (sweep)    0.20
+//   2     2000000  0.38            0.72 (sweep)   0.25
+//   4     2000000  0.52            1.1 (sweep)    0.38
+//   8     2000000  0.79            0.70-0.86      0.33
+//   16    1000000  1.15            0.81           0.51
+//   32    400000   1.6             0.50-0.57      0.62
 //
 // The partitioned path does about four times a serial Cholesky's
 // arithmetic in vector lanes across partitions: it wins while the lanes

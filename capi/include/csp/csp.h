@@ -171,7 +171,8 @@ CSP_API int csp_factor_solve_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
  * Returns 0; -1 .. -5 for an invalid argument 1 .. 5 (ab may be null when
  * n = 0); -6 when f is NULL; k > 0 when A is not positive definite;
  * CSP_OUT_OF_MEMORY. The object owns its storage, allocated once here: the
- * factor with its fill, (2*mc+1)*n elements plus 3*mc*mc per partition
+ * factor with its fill, at most about (2*mc+1)*n elements plus mc*mc per
+ * partition
  * (mc = min(m, n-1)), and the reduced system's factor; docs/c-api.md gives
  * the exact amount. The columns are cut into partitions by n, m and the kind
  * alone, so the factor and every solve with it are the same bits for every
@@ -242,9 +243,10 @@ CSP_API void csp_set_tasks(int32_t tasks);
    run on (its CPU affinity mask) and by the process's CPU quota (a control
    group's cpu.max, or cpu.cfs_quota_us / cpu.cfs_period_us, rounded up). An
    upper bound: a solve runs on fewer tasks when its system is too small to
-   repay them (about 8 million operations n*(m+1)^2 per task for the sweep;
-   the stage-wise path, which takes most systems, runs on one task below
-   m = 512), and when threads cannot be created. */
+   repay them (the partitioned path of csp_factorize_X and of csp_solve_X
+   puts one task to work per group of 8 partitions (16 in float, with
+   AVX-512), and per 4 right-hand sides; the stage-wise path runs on one
+   task below m = 512), and when threads cannot be created. */
 CSP_API int32_t csp_get_tasks(void);
 
 /* csp_version(): the library's version, "MAJOR.MINOR.PATCH". */
