@@ -13,7 +13,7 @@ namespace capi {
 //   4     2000000  0.52            1.1 (sweep)    0.38
 //   8     2000000  0.79            0.70-0.86      0.33
 //   16    1000000  1.15            0.81           0.51
-//   32    400000   1.6             0.50-0.57      0.62
+//   32    400000   1.9             0.50-0.57      0.62
 //
 // The partitioned path does about four times a serial Cholesky's
 // arithmetic in vector lanes across partitions: it wins while the lanes
