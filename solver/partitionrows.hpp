@@ -308,73 +308,84 @@ bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, 
 
 namespace partitioned {
 
-// One right-hand side as the lanes of a group see it: lane k's row r is
-// b[origin[k] + r - 1]. Rows are moved W at a time, each lane's run read
-// contiguously and transposed in registers; row 1, where a padding row may
-// stand, and the rows past the last whole block one by one.
-template <class T, int W>
-struct lanerows {
-  T* b;
-  lanemap<W> map;
-  std::int64_t padded[W];  // padding rows of each lane (0 or 1)
-
-  lanerows(T* column, const layout& s, std::int64_t firstpart) : b(column), map(s, firstpart) {
-    for (int k = 0; k < W; ++k) padded[k] = s.padding(map.part[k]);
-  }
-  // Row r alone; a padding row reads zero.
-  void get(lanes<T, W>& x, std::int64_t r) const {
-    clearlanes(x);
-    for (int k = 0; k < W; ++k) {
-      if (r > padded[k]) setlane(x, k, b[map.origin[k] + r - 1]);
-    }
-  }
-  void put(const lanes<T, W>& x, std::int64_t r) const {
-    for (int k = 0; k < W; ++k) {
-      if (map.used[k] && r > padded[k]) b[map.origin[k] + r - 1] = lane(x, k);
-    }
-  }
-  // Rows r..r+W-1, all of them interior rows of every used lane (r >= 2).
-  void getblock(lanes<T, W> (&x)[W], std::int64_t r) const {
-    for (int k = 0; k < W; ++k) {
-      loadlanes(x[k], b + map.origin[k] + r - 1, W);
-    }
-    transposelanes(x);
-  }
-  void putblock(lanes<T, W> (&x)[W], std::int64_t r) const {
-    transposelanes(x);
-    for (int k = 0; k < W; ++k) {
-      if (map.used[k]) storelanes(x[k], b + map.origin[k] + r - 1, W);
-    }
-  }
-};
-
 // The most right-hand sides a group's pass takes at once: each row of the
 // factor, read once, serves all of them.
 inline constexpr int passcolumns = 4;
+
+// One pass's right-hand sides: `count` columns from `first`, ldb apart.
+template <class T>
+struct columns {
+  T* first;
+  std::int64_t ldb;
+  int count;
+  T* operator[](int h) const { return first + h * ldb; }
+};
+
+// A pass's right-hand sides as the lanes of a group see them: lane k's
+// row r of column h is b[h][origin[k] + r - 1]. Rows are moved W at a
+// time, each lane's run read contiguously and transposed in registers;
+// row 1, where a padding row may stand, and the rows past the last whole
+// block one by one.
+template <class T, int W>
+struct lanerows {
+  columns<T> b;
+  lanemap<W> map;
+  std::int64_t padded[W];  // padding rows of each lane (0 or 1)
+
+  lanerows(const columns<T>& pass, const layout& s, std::int64_t firstpart)
+      : b(pass), map(s, firstpart) {
+    for (int k = 0; k < W; ++k) padded[k] = s.padding(map.part[k]);
+  }
+  // Row r of column h alone; a padding row reads zero.
+  void get(int h, lanes<T, W>& x, std::int64_t r) const {
+    clearlanes(x);
+    for (int k = 0; k < W; ++k) {
+      if (r > padded[k]) setlane(x, k, b[h][map.origin[k] + r - 1]);
+    }
+  }
+  void put(int h, const lanes<T, W>& x, std::int64_t r) const {
+    for (int k = 0; k < W; ++k) {
+      if (map.used[k] && r > padded[k]) b[h][map.origin[k] + r - 1] = lane(x, k);
+    }
+  }
+  // Rows r..r+W-1 of column h, all of them interior rows of every used
+  // lane (r >= 2).
+  void getblock(int h, lanes<T, W> (&x)[W], std::int64_t r) const {
+    for (int k = 0; k < W; ++k) loadlanes(x[k], b[h] + map.origin[k] + r - 1, W);
+    transposelanes(x);
+  }
+  void putblock(int h, lanes<T, W> (&x)[W], std::int64_t r) const {
+    transposelanes(x);
+    for (int k = 0; k < W; ++k) {
+      if (map.used[k]) storelanes(x[k], b[h] + map.origin[k] + r - 1, W);
+    }
+  }
+};
 
 // Calls step(r, x) for rows 1..rows in order (forward) or in reverse, x[h]
 // holding row r of right-hand side h (h < count <= passcolumns) on entry
 // and what step leaves in it written back, rows moving W at a time where
 // they can.
 template <class T, int W, class Step>
-void walkrows(const lanerows<T, W>* b, int count, std::int64_t rows, bool forward, Step step) {
+void walkrows(const lanerows<T, W>& b, std::int64_t rows, bool forward, Step step) {
+  const int count = b.b.count;
   lanes<T, W> x[passcolumns];
   lanes<T, W> block[passcolumns][W];
   const std::int64_t blocks = (rows - 1) / W;  // whole blocks in rows 2..rows
   auto single = [&](std::int64_t r) {
-    for (int h = 0; h < count; ++h) b[h].get(x[h], r);
+    for (int h = 0; h < count; ++h) b.get(h, x[h], r);
     step(r, x);
-    for (int h = 0; h < count; ++h) b[h].put(x[h], r);
+    for (int h = 0; h < count; ++h) b.put(h, x[h], r);
   };
   auto whole = [&](std::int64_t r) {
-    for (int h = 0; h < count; ++h) b[h].getblock(block[h], r);
+    for (int h = 0; h < count; ++h) b.getblock(h, block[h], r);
     for (int k = 0; k < W; ++k) {
       const int i = forward ? k : W - 1 - k;
       for (int h = 0; h < count; ++h) x[h] = block[h][i];
       step(r + i, x);
       for (int h = 0; h < count; ++h) block[h][i] = x[h];
     }
-    for (int h = 0; h < count; ++h) b[h].putblock(block[h], r);
+    for (int h = 0; h < count; ++h) b.putblock(h, block[h], r);
   };
   const std::int64_t tail = 2 + blocks * W;  // first row after the blocks
   if (forward) {
@@ -397,15 +408,6 @@ struct ring {
   lanes<T, W>& at(int h, std::int64_t r) const { return x[h * (mask + 1) + (r & mask)]; }
 };
 
-// One pass's right-hand sides: `count` columns from `first`, ldb apart.
-template <class T>
-struct columns {
-  T* first;
-  std::int64_t ldb;
-  int count;
-  T* operator[](int h) const { return first + h * ldb; }
-};
-
 // Forward substitution of a pass's right-hand sides through a group:
 // y = L^-1*b in place, and the left separator's share, gl = -V^T*y, added
 // to b's rows of that separator. Scratch: M vectors per right-hand side in
@@ -414,13 +416,10 @@ template <class T, int W>
 void forwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
                   const ring<T, W>& y) {
   const std::int64_t m = g.m;
-  lanerows<T, W> rows[passcolumns] = {
-      {b[0], s, g.firstpart}, {b[0], s, g.firstpart}, {b[0], s, g.firstpart},
-      {b[0], s, g.firstpart}};
-  for (int h = 1; h < b.count; ++h) rows[h] = lanerows<T, W>(b[h], s, g.firstpart);
+  const lanerows<T, W> rows(b, s, g.firstpart);
   lanes<T, W>* const gl = g.stage;  // gl[h*M + c]
   for (std::int64_t c = 0; c < m * b.count; ++c) clearlanes(gl[c]);
-  walkrows(rows, b.count, g.rows, true, [&](std::int64_t r, lanes<T, W>* x) {
+  walkrows(rows, g.rows, true, [&](std::int64_t r, lanes<T, W>* x) {
     const lanes<T, W>* const rec = g.record(r);
     for (std::int64_t u = std::max<std::int64_t>(0, m + 1 - r); u < m; ++u) {
       for (int h = 0; h < b.count; ++h) x[h] = mulsub(x[h], rec[u], y.at(h, r - m + u));
@@ -435,7 +434,7 @@ void forwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
       for (std::int64_t c = 0; c < m; ++c) gl[h * m + c] = mulsub(gl[h * m + c], spike[c], x[h]);
     }
   });
-  const lanemap<W>& map = rows[0].map;
+  const lanemap<W>& map = rows.map;
   for (int k = 0; k < W; ++k) {
     const std::int64_t p = map.part[k];
     if (!map.used[k] || p == 1) continue;
@@ -453,17 +452,14 @@ template <class T, int W>
 void backwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
                    const ring<T, W>& x) {
   const std::int64_t m = g.m, last = g.rows;
-  lanerows<T, W> rows[passcolumns] = {
-      {b[0], s, g.firstpart}, {b[0], s, g.firstpart}, {b[0], s, g.firstpart},
-      {b[0], s, g.firstpart}};
-  for (int h = 1; h < b.count; ++h) rows[h] = lanerows<T, W>(b[h], s, g.firstpart);
+  const lanerows<T, W> rows(b, s, g.firstpart);
   lanes<T, W>* const xl = g.stage;                // xl[h*M + c]
   lanes<T, W>* const xr = g.stage + m * b.count;  // xr[h*M + c]
   for (std::int64_t c = 0; c < m * b.count; ++c) {
     clearlanes(xl[c]);
     clearlanes(xr[c]);
   }
-  const lanemap<W>& map = rows[0].map;
+  const lanemap<W>& map = rows.map;
   for (int k = 0; k < W; ++k) {
     const std::int64_t p = map.part[k];
     if (!map.used[k]) continue;
@@ -474,7 +470,7 @@ void backwardgroup(const group<T, W>& g, const layout& s, const columns<T>& b,
       }
     }
   }
-  walkrows(rows, b.count, last, false, [&](std::int64_t r, lanes<T, W>* v) {
+  walkrows(rows, last, false, [&](std::int64_t r, lanes<T, W>* v) {
     const lanes<T, W>* const rec = g.record(r);
     for (std::int64_t q = r - (last - m), sr = 1; sr <= q; ++sr) {
       const lanes<T, W>& z = g.z[(sr - 1) * m + q - 1];

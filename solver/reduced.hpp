@@ -13,18 +13,25 @@
 
 namespace partitioned {
 
+// row[j] <- (row[j] - sum over l < j of row[l]*d(j, l)) / d(j, j) for
+// j < count, with the factored block d: a row of X in X * d^T = row.
+template <class T>
+void solverow(T* row, const T* d, std::int64_t m, std::int64_t count) {
+  for (std::int64_t j = 0; j < count; ++j) {
+    const T* const other = d + j * m;
+    T sum = row[j];
+    for (std::int64_t l = 0; l < j; ++l) sum = mulsub(sum, row[l], other[l]);
+    row[j] = mul(sum, other[j]);
+  }
+}
+
 // Factors the M x M block d (lower triangle) in place. False when a pivot
 // is rejected.
 template <class T>
 bool factorblock(T* d, std::int64_t m, real_t<T> tolerance) {
   for (std::int64_t i = 0; i < m; ++i) {
     T* const row = d + i * m;
-    for (std::int64_t j = 0; j < i; ++j) {
-      const T* const other = d + j * m;
-      T sum = row[j];
-      for (std::int64_t l = 0; l < j; ++l) sum = mulsub(sum, row[l], other[l]);
-      row[j] = mul(sum, other[j]);
-    }
+    solverow(row, d, m, i);
     T pivot = row[i];
     for (std::int64_t l = 0; l < i; ++l) pivot = mulsub(pivot, row[l], row[l]);
     if (pivotrejected(tolerance, pivot)) return false;
@@ -36,15 +43,7 @@ bool factorblock(T* d, std::int64_t m, real_t<T> tolerance) {
 // s <- s * d^-T for the full M x M block s and a factored block d.
 template <class T>
 void solveright(T* s, const T* d, std::int64_t m) {
-  for (std::int64_t i = 0; i < m; ++i) {
-    T* const row = s + i * m;
-    for (std::int64_t j = 0; j < m; ++j) {
-      const T* const other = d + j * m;
-      T sum = row[j];
-      for (std::int64_t l = 0; l < j; ++l) sum = mulsub(sum, row[l], other[l]);
-      row[j] = mul(sum, other[j]);
-    }
-  }
+  for (std::int64_t i = 0; i < m; ++i) solverow(s + i * m, d, m, m);
 }
 
 // d <- d - s*s^T over the lower triangle.
