@@ -13,7 +13,6 @@
 #include "capi/method.hpp"
 #include "capi/storage.hpp"
 #include "capi/tasks.hpp"
-#include "solver/element.hpp"
 #include "solver/partitioned.hpp"
 
 // What csp_factorization stands for: a partitioned factorization of one
@@ -49,7 +48,7 @@ template <class T>
 std::int32_t partitionedtasks(std::int32_t n, std::int32_t m, std::int32_t nrhs) {
   const std::int32_t mc = bandwidth(n, m);
   return partitioned::usefultasks<T>(
-      partitioned::partitionlayout(n, mc, sizeof(real_t<T>), is_complex_v<T>), nrhs);
+      partitioned::partitionlayout(n, mc), nrhs);
 }
 
 // The partitioned factorization of A (arguments checked, n > 0) on `tasks`

@@ -259,7 +259,7 @@ outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks
   result = nullptr;
   auto* f = new (std::nothrow) factorization<T>;
   if (f == nullptr) return outcome::outofmemory;
-  f->shape = shape ? *shape : partitionlayout(n, m, sizeof(real_t<T>), is_complex_v<T>);
+  f->shape = shape ? *shape : partitionlayout(n, m);
   constexpr int W = factorization<T>::W;
   f->groups = (f->shape.parts + W - 1) / W;
   const std::int64_t blocks = f->groups * f->blocksize();

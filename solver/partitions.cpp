@@ -18,9 +18,7 @@ layout cut(std::int64_t n, std::int64_t m, std::int64_t parts) {
 // the reduced system, which is solved on one task) to the 4*M^2 per
 // equation of its interior, so 16*M equations hold that share near 8%.
 // Up to 256 partitions keep 32 groups of 8 lanes for the tasks to share.
-layout partitionlayout(std::int64_t n, std::int64_t m, int realbytes, bool complex) {
-  (void)realbytes;
-  (void)complex;
+layout partitionlayout(std::int64_t n, std::int64_t m) {
   const std::int64_t shortest = std::max<std::int64_t>(16 * m, 64);
   std::int64_t parts = std::clamp<std::int64_t>((n + m) / (shortest + m), 1, 256);
   if (parts >= 16) parts -= parts % 16;

@@ -42,9 +42,10 @@ struct layout {
   std::int64_t separator(std::int64_t p) const { return first(p) + interior(p); }
 };
 
-// The cut for a system of order n and half bandwidth m (m <= n-1) whose
-// elements have real parts of `realbytes` bytes (4 or 8).
-layout partitionlayout(std::int64_t n, std::int64_t m, int realbytes, bool complex);
+// The cut for a system of order n and half bandwidth m (m <= n-1). It is
+// the same for every element kind: the kind changes how many partitions
+// share a vector, not how long a partition should be.
+layout partitionlayout(std::int64_t n, std::int64_t m);
 
 // The layout with exactly `parts` partitions (1 <= parts, and every
 // interior at least m equations long): partitionlayout's, and tests'.

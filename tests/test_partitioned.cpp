@@ -32,8 +32,7 @@ partitioned::outcome factorsolve(const oracle::bandsystem<T>& s, std::int64_t pa
                                  std::int32_t tasks, const std::vector<T>& b, std::int32_t nrhs,
                                  std::vector<T>& x) {
   const layout shape = parts > 0 ? partitioned::cut(s.n, s.m, parts)
-                                 : partitioned::partitionlayout(
-                                       s.n, s.m, sizeof(real_t<T>), is_complex_v<T>);
+                                 : partitioned::partitionlayout(s.n, s.m);
   owned<T> f;
   const auto status = partitioned::factorize(s.band.data(), s.n, s.m, tasks, f.f, &shape);
   x = b;
