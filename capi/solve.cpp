@@ -15,7 +15,7 @@ int solve(char uplo, int32_t n, int32_t m, int32_t nrhs, C* ab, int32_t ldab, C*
 
 template <class C>
 int factor(char uplo, int32_t n, int32_t m, C* ab, int32_t ldab) {
-  return capi::factor(uplo, n, m, native(ab), ldab);
+  return capi::factor(uplo, n, m, native(ab), ldab, 0);
 }
 
 template <class C>

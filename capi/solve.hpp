@@ -65,9 +65,11 @@ int solve(char uplo, std::int32_t n, std::int32_t m, std::int32_t nrhs, T* ab,
   return solvechecked(how, uplo, n, m, nrhs, ab, ldab, b, ldb, entrytasks(useful, tasks));
 }
 
-// Factors A in place, leaving L (uplo 'L') or U = L^T (uplo 'U') in ab.
+// Factors A in place, leaving L (uplo 'L') or U = L^T (uplo 'U') in ab, on
+// at most `tasks` tasks (0: the process-wide count).
 template <class T>
-int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab) {
+int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab,
+           std::int32_t tasks) {
   if (const int bad = checkfactor(uplo, n, m, ab, ldab)) return bad;
   if (n == 0) return 0;
   const std::int32_t mc = bandwidth(n, m);
@@ -75,7 +77,7 @@ int factor(char uplo, std::int32_t n, std::int32_t m, T* ab, std::int32_t ldab) 
   T* const a = solverband(ab, n, m, ldab, islower(uplo), bandcopy);
   if (a == nullptr) return CSP_OUT_OF_MEMORY;
   std::int32_t status = 0;
-  entry::decomposition(a, n, mc, status, entrytasks(entry::factortasks(mc), 0));
+  entry::decomposition(a, n, mc, status, entrytasks(entry::factortasks(mc), tasks));
   if (a != ab) copyout(a, n, mc, lapackband(ab, m, ldab, islower(uplo)));
   return status;
 }

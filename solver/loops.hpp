@@ -28,8 +28,10 @@
 
 #include "solver/element.hpp"
 
-#if defined(__AVX512F__) && defined(__AVX512VL__)
+#if defined(__AVX__)
 #include <immintrin.h>
+#endif
+#if defined(__AVX512F__) && defined(__AVX512VL__)
 #define CSP_MASKED_LANES 1
 #endif
 
@@ -230,6 +232,17 @@ inline T lane(const lanes<T, W>& x, std::int64_t k) {
     return T(x.re[k], x.im[k]);
   } else {
     return x.v[k];
+  }
+}
+
+// Lane k <- value.
+template <class T, int W>
+inline void putlane(lanes<T, W>& x, std::int64_t k, const T& value) {
+  if constexpr (is_complex_v<T>) {
+    x.re[k] = value.real();
+    x.im[k] = value.imag();
+  } else {
+    x.v[k] = value;
   }
 }
 
@@ -785,8 +798,19 @@ inline lanes<T, W> div(const lanes<T, W>& x, const lanes<T, W>& y) {
   return q;
 }
 
+// Square roots; for the real kinds one vector instruction where the target
+// has one of the lanes' size (the square root is correctly rounded either
+// way, so the bits are those of std::sqrt).
 template <class T, int W>
 inline lanes<T, W> principalsqrt(const lanes<T, W>& x) {
+#if defined(__AVX512F__)
+  if constexpr (std::is_same_v<T, double> && W == 8) return {_mm512_maskz_sqrt_pd(0xff, x.v)};  // the maskless form trips -Wmaybe-uninitialized
+  if constexpr (std::is_same_v<T, float> && W == 16) return {_mm512_maskz_sqrt_ps(0xffff, x.v)};
+#endif
+#if defined(__AVX__)
+  if constexpr (std::is_same_v<T, double> && W == 4) return {_mm256_sqrt_pd(x.v)};
+  if constexpr (std::is_same_v<T, float> && W == 8) return {_mm256_sqrt_ps(x.v)};
+#endif
   return eachlane(x, [](const T& value) { return principalsqrt(value); });
 }
 

@@ -108,23 +108,12 @@ struct factorjob {
   team t;
 };
 
-// Takes the next item below `count` from the cursor; false when none is
-// left (or the job failed).
-inline bool take(const std::int32_t& lockid, std::int64_t& next, std::int64_t count,
-                 const std::int32_t* failed, std::int64_t& item) {
-  lockonparallellock(lockid);
-  item = next++;
-  const bool go = item < count && (failed == nullptr || *failed == 0);
-  unlockparallellock(lockid);
-  return go;
-}
-
 template <class T>
 void factortask(factorjob<T>& job) {
   const factorization<T>& f = *job.f;
   const std::int64_t stagesize = 2 * f.shape.m + 2;
   for (std::int64_t gi = 0;
-       take(job.t.lockid, job.next, f.groups, &job.rejected, gi);) {
+       takeitem(job.t.lockid, job.next, f.groups, &job.rejected, gi);) {
     const auto g = f.groupof(gi, job.e, job.fblocks, job.g, job.stages + gi * stagesize);
     if (!factorgroup(job.a, f.shape, g, stagewise::entrytolerance<T>())) {
       lockonparallellock(job.t.lockid);
@@ -229,7 +218,7 @@ void solvetask(solvejob<T>& job) {
                        static_cast<int>(std::min<std::int64_t>(passcolumns, job.nrhs - first))};
     return std::make_pair(f.groupof(item % f.groups, nullptr, nullptr, nullptr, slice), b);
   };
-  for (std::int64_t item = 0; take(job.t.lockid, job.forward, items, nullptr, item);) {
+  for (std::int64_t item = 0; takeitem(job.t.lockid, job.forward, items, nullptr, item);) {
     const auto [g, b] = pass(item);
     forwardgroup(g, f.shape, b, solved);
   }
@@ -237,18 +226,10 @@ void solvetask(solvejob<T>& job) {
     for (std::int64_t h = 0; h < job.nrhs; ++h) solvereduced(f, job.b + h * job.ldb);
     releasebarrier(job.t.eventids, 1, job.t.ntasks);
   }
-  for (std::int64_t item = 0; take(job.t.lockid, job.backward, items, nullptr, item);) {
+  for (std::int64_t item = 0; takeitem(job.t.lockid, job.backward, items, nullptr, item);) {
     const auto [g, b] = pass(item);
     backwardgroup(g, f.shape, b, solved);
   }
-}
-
-// Runs task(job) on a team of `tasks` participants (alone when 1).
-template <class Job>
-void runjob(Job& job, std::int32_t tasks, void (*task)(Job&)) {
-  if (tasks > 1) openteam(job.t);
-  runteam(job.t, tasks, task, job);
-  if (tasks > 1) closeteam(job.t);
 }
 
 }  // namespace

@@ -93,3 +93,23 @@ inline void releasebarrier(std::int32_t* eventids, std::int32_t phase, const std
   initializeparallelevent(eventids[2 - phase], ntasks);
   completeparallelevent(eventids[phase - 1]);
 }
+
+// Takes the next item below `count` from a cursor shared by the team, under
+// its lock; false when none is left, or when *failed (if given) is set.
+inline bool takeitem(const std::int32_t& lockid, std::int64_t& next, std::int64_t count,
+                     const std::int32_t* failed, std::int64_t& item) {
+  lockonparallellock(lockid);
+  item = next++;
+  const bool go = item < count && (failed == nullptr || *failed == 0);
+  unlockparallellock(lockid);
+  return go;
+}
+
+// Runs task(job) on a team of `tasks` participants, job.t its team (alone,
+// with no lock or events made, when 1).
+template <class Job>
+void runjob(Job& job, std::int32_t tasks, void (*task)(Job&)) {
+  if (tasks > 1) openteam(job.t);
+  runteam(job.t, tasks, task, job);
+  if (tasks > 1) closeteam(job.t);
+}

@@ -231,6 +231,137 @@ CSP_API int csp_solve_factorized_tasks_z(const csp_factorization *f, int32_t nrh
                                          int32_t ldb, int32_t tasks);
 CSP_API void csp_free_factorization(csp_factorization *f);
 
+/*
+ * Many systems of one order and half bandwidth at once.
+ *
+ * csp_solve_batched_s(uplo, n, m, nrhs, batch, ab, ldab, stride_ab, b, ldb,
+ *                     stride_b, info): solves A_k*X_k = B_k, k = 0..batch-1.
+ *   uplo, n, m, nrhs, ldab, ldb (in) as for csp_solve_s, the same for every
+ *                 system.
+ *   batch     (in)     number of systems, batch >= 0.
+ *   ab        (in/out) system k's band at ab + k*stride_ab, as csp_solve_s
+ *                      takes it; holds scratch on return (or is unchanged).
+ *   stride_ab (in)     elements from one band to the next, >= ldab*n.
+ *   b         (in/out) system k's right-hand sides at b + k*stride_b; its
+ *                      solutions where info[k] = 0. A system whose info[k]
+ *                      is not 0 leaves its b unchanged or holding scratch.
+ *   stride_b  (in)     elements from one system's b to the next,
+ *                      >= ldb*nrhs.
+ *   info      (out)    batch codes: info[k] = 0, or what csp_solve_s returns
+ *                      for system k (1: not positive definite;
+ *                      CSP_OUT_OF_MEMORY: not solved for want of memory).
+ *                      A system that fails does not stop the others.
+ * Returns 0; CSP_OUT_OF_MEMORY when some info[k] is; a negative code for an
+ * invalid argument, by name: -1 uplo, -2 n, -3 m, -4 nrhs, -5 batch, -6 ab,
+ * -7 ldab, -8 stride_ab, -9 b, -10 ldb, -11 stride_b, -12 info (null with
+ * batch > 0); nothing is read or written then. ab and b may be null when
+ * there is nothing to read (n = 0, batch = 0, or for b nrhs = 0).
+ * Each system's solution is the same, bit for bit, as csp_solve_s gives it
+ * alone, whatever the batch size, the task count and its place in the
+ * batch. Systems that csp_solve_s solves with the column kernel (n < 20000,
+ * or m too wide for the partitioned path, and m < 512) go W at a time
+ * through vector lanes (W = 8 for double, 16 for float, 8 for the complex
+ * kinds with AVX-512), the tasks taking groups of W; others are solved one
+ * by one, each on one task, or on all of them when there are fewer systems
+ * than tasks.
+ *
+ * csp_factor_batched_s(uplo, n, m, batch, ab, ldab, stride_ab, info): the
+ * factorization of csp_factor_s, in place, for each system; info[k] as
+ * csp_factor_s returns it (a rejected pivot leaves the same partial factor).
+ * Codes as above by name (-5 batch, -6 ab, -7 ldab, -8 stride_ab, -12 info);
+ * -4 and -9 .. -11 do not occur.
+ *
+ * csp_factor_solve_batched_s(uplo, n, m, nrhs, batch, ab, ldab, stride_ab, b,
+ * ldb, stride_b, info): the solve of csp_factor_solve_s with each system's
+ * factor (left by csp_factor_s or csp_factor_batched_s); ab is only read.
+ * stride_ab may also be 0: one factor shared by every system's right-hand
+ * sides. info[k] is 0 (or CSP_OUT_OF_MEMORY).
+ *
+ * The _tasks forms take a task count for the call alone as their last
+ * argument, as csp_solve_tasks_s does (0: the process-wide count; a negative
+ * count gives -13, checked after the other arguments).
+ */
+CSP_API int csp_solve_batched_s(char uplo, int32_t n, int32_t m, int32_t nrhs, int32_t batch,
+                                float *ab, int32_t ldab, int64_t stride_ab, float *b,
+                                int32_t ldb, int64_t stride_b, int32_t *info);
+CSP_API int csp_factor_batched_s(char uplo, int32_t n, int32_t m, int32_t batch, float *ab,
+                                 int32_t ldab, int64_t stride_ab, int32_t *info);
+CSP_API int csp_factor_solve_batched_s(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                       int32_t batch, const float *ab, int32_t ldab,
+                                       int64_t stride_ab, float *b, int32_t ldb,
+                                       int64_t stride_b, int32_t *info);
+CSP_API int csp_solve_batched_tasks_s(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                      int32_t batch, float *ab, int32_t ldab,
+                                      int64_t stride_ab, float *b, int32_t ldb,
+                                      int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_factor_batched_tasks_s(char uplo, int32_t n, int32_t m, int32_t batch,
+                                       float *ab, int32_t ldab, int64_t stride_ab,
+                                       int32_t *info, int32_t tasks);
+CSP_API int csp_factor_solve_batched_tasks_s(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                             int32_t batch, const float *ab, int32_t ldab,
+                                             int64_t stride_ab, float *b, int32_t ldb,
+                                             int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_solve_batched_d(char uplo, int32_t n, int32_t m, int32_t nrhs, int32_t batch,
+                                double *ab, int32_t ldab, int64_t stride_ab, double *b,
+                                int32_t ldb, int64_t stride_b, int32_t *info);
+CSP_API int csp_factor_batched_d(char uplo, int32_t n, int32_t m, int32_t batch, double *ab,
+                                 int32_t ldab, int64_t stride_ab, int32_t *info);
+CSP_API int csp_factor_solve_batched_d(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                       int32_t batch, const double *ab, int32_t ldab,
+                                       int64_t stride_ab, double *b, int32_t ldb,
+                                       int64_t stride_b, int32_t *info);
+CSP_API int csp_solve_batched_tasks_d(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                      int32_t batch, double *ab, int32_t ldab,
+                                      int64_t stride_ab, double *b, int32_t ldb,
+                                      int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_factor_batched_tasks_d(char uplo, int32_t n, int32_t m, int32_t batch,
+                                       double *ab, int32_t ldab, int64_t stride_ab,
+                                       int32_t *info, int32_t tasks);
+CSP_API int csp_factor_solve_batched_tasks_d(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                             int32_t batch, const double *ab, int32_t ldab,
+                                             int64_t stride_ab, double *b, int32_t ldb,
+                                             int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_solve_batched_c(char uplo, int32_t n, int32_t m, int32_t nrhs, int32_t batch,
+                                csp_complex_float *ab, int32_t ldab, int64_t stride_ab, csp_complex_float *b,
+                                int32_t ldb, int64_t stride_b, int32_t *info);
+CSP_API int csp_factor_batched_c(char uplo, int32_t n, int32_t m, int32_t batch, csp_complex_float *ab,
+                                 int32_t ldab, int64_t stride_ab, int32_t *info);
+CSP_API int csp_factor_solve_batched_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                       int32_t batch, const csp_complex_float *ab, int32_t ldab,
+                                       int64_t stride_ab, csp_complex_float *b, int32_t ldb,
+                                       int64_t stride_b, int32_t *info);
+CSP_API int csp_solve_batched_tasks_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                      int32_t batch, csp_complex_float *ab, int32_t ldab,
+                                      int64_t stride_ab, csp_complex_float *b, int32_t ldb,
+                                      int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_factor_batched_tasks_c(char uplo, int32_t n, int32_t m, int32_t batch,
+                                       csp_complex_float *ab, int32_t ldab, int64_t stride_ab,
+                                       int32_t *info, int32_t tasks);
+CSP_API int csp_factor_solve_batched_tasks_c(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                             int32_t batch, const csp_complex_float *ab, int32_t ldab,
+                                             int64_t stride_ab, csp_complex_float *b, int32_t ldb,
+                                             int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_solve_batched_z(char uplo, int32_t n, int32_t m, int32_t nrhs, int32_t batch,
+                                csp_complex_double *ab, int32_t ldab, int64_t stride_ab, csp_complex_double *b,
+                                int32_t ldb, int64_t stride_b, int32_t *info);
+CSP_API int csp_factor_batched_z(char uplo, int32_t n, int32_t m, int32_t batch, csp_complex_double *ab,
+                                 int32_t ldab, int64_t stride_ab, int32_t *info);
+CSP_API int csp_factor_solve_batched_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                       int32_t batch, const csp_complex_double *ab, int32_t ldab,
+                                       int64_t stride_ab, csp_complex_double *b, int32_t ldb,
+                                       int64_t stride_b, int32_t *info);
+CSP_API int csp_solve_batched_tasks_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                      int32_t batch, csp_complex_double *ab, int32_t ldab,
+                                      int64_t stride_ab, csp_complex_double *b, int32_t ldb,
+                                      int64_t stride_b, int32_t *info, int32_t tasks);
+CSP_API int csp_factor_batched_tasks_z(char uplo, int32_t n, int32_t m, int32_t batch,
+                                       csp_complex_double *ab, int32_t ldab, int64_t stride_ab,
+                                       int32_t *info, int32_t tasks);
+CSP_API int csp_factor_solve_batched_tasks_z(char uplo, int32_t n, int32_t m, int32_t nrhs,
+                                             int32_t batch, const csp_complex_double *ab, int32_t ldab,
+                                             int64_t stride_ab, csp_complex_double *b, int32_t ldb,
+                                             int64_t stride_b, int32_t *info, int32_t tasks);
+
 /* csp_set_tasks(tasks): the number of tasks (threads, the caller included)
    every later solve of the process may run with, capped at the number of
    processors configured on the machine and at 32; tasks <= 0: that number
