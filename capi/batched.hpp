@@ -83,36 +83,102 @@ int solvealone(const batchjob<T>& job, std::int64_t k) {
   return 0;
 }
 
-// Lane k of the group's band <- the band of half bandwidth mc of one system
-// in the caller's storage.
-template <class T, int W>
-void bandin(const stridedband<const T>& from, std::int32_t n, std::int32_t mc,
-            const band_matrix<lanes<T, W>>& to, int k) {
-  const std::int64_t down = from.down();
-  for (std::int64_t j = 1; j <= n; ++j) {
-    const unsigned char* source = from.at(j, j);
-    lanes<T, W>* const target = to.column(j);
-    for (std::int64_t i = j; i <= std::min<std::int64_t>(n, j + mc); ++i, source += down) {
-      T value;
-      std::memcpy(&value, source, sizeof value);
-      putlane(target[i - j], k, value);
+// Runs of `count` consecutive elements, one per lane (runs[k] for lane
+// k), as lanes: put(r, x) receives x, lane k holding runs[k][r], for each
+// r < count. W rows at a time are read, each run contiguously, and
+// transposed in registers.
+template <class T, int W, class Put>
+void transposeruns(const T* const (&runs)[W], std::int64_t count, Put put) {
+  lanes<T, W> x[W];
+  for (std::int64_t r0 = 0; r0 < count; r0 += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, count - r0);
+    for (int k = 0; k < W; ++k) loadlanes(x[k], runs[k] + r0, rows);
+    transposelanes(x);
+    for (std::int64_t r = 0; r < rows; ++r) put(r0 + r, x[r]);
+  }
+}
+
+// The converse: get(r) gives the lanes of row r < count, and lane k of
+// them goes to runs[k][r] for the lanes k with runs[k] not null, up to
+// ends[k] rows.
+template <class T, int W, class Get>
+void untransposeruns(T* const (&runs)[W], const std::int64_t (&ends)[W], std::int64_t count,
+                     Get get) {
+  lanes<T, W> x[W];
+  for (std::int64_t r0 = 0; r0 < count; r0 += W) {
+    const std::int64_t rows = std::min<std::int64_t>(W, count - r0);
+    for (std::int64_t r = 0; r < W; ++r) {
+      if (r < rows) {
+        x[r] = get(r0 + r);
+      } else {
+        clearlanes(x[r]);
+      }
+    }
+    transposelanes(x);
+    for (int k = 0; k < W; ++k) {
+      if (runs[k] != nullptr) storelanes(x[k], runs[k] + r0, std::min(rows, ends[k] - r0));
     }
   }
 }
 
-// Columns 1..last of lane k of the group's band -> one system's storage.
-template <class T, int W>
-void bandout(const band_matrix<lanes<T, W>>& from, std::int32_t n, std::int64_t last, int k,
-             const stridedband<T>& to) {
-  const std::int64_t down = to.down();
-  for (std::int64_t j = 1; j <= last; ++j) {
-    unsigned char* target = to.at(j, j);
-    const lanes<T, W>* const source = from.column(j);
-    for (std::int64_t i = j; i <= std::min<std::int64_t>(n, j + from.m); ++i, target += down) {
-      const T value = lane(source[i - j], k);
-      std::memcpy(target, &value, sizeof value);
+// The stored runs of the caller's band storage: column j of the lower form
+// holds column j of the band, rows j..min(n, j+mc), and the whole lower
+// form with ldab = mc+1 is one run; column i of the upper form holds row
+// i, columns max(1, i-mc)..i. visit(offset, count, base, step) is called
+// for each run: its offset in a system's storage, its length, and where
+// its elements go in the solver's band storage (band.a[base + r*step]).
+template <class Visit>
+void storedruns(bool lower, std::int32_t n, std::int32_t m, std::int32_t mc, std::int32_t ldab,
+                Visit visit) {
+  const std::int64_t columnsize = std::int64_t{mc} + 1;
+  if (lower && ldab == columnsize) return visit(0, compactsize(n, mc), 0, 1);
+  for (std::int64_t c = 1; c <= n; ++c) {
+    const std::int64_t stored = (c - 1) * ldab;
+    if (lower) {
+      visit(stored, std::min<std::int64_t>(n, c + mc) - c + 1, (c - 1) * columnsize, 1);
+    } else {
+      const std::int64_t first = std::max<std::int64_t>(1, c - mc);  // A(c, first) first
+      visit(stored + m + first - c, c - first + 1, compactoffset(mc, c, first),
+            std::max<std::int64_t>(mc, 1));
     }
   }
+}
+
+// The group's band, system k in lane k, from the systems' storage
+// (systems[k] their first element).
+template <class T, int W>
+void bandin(T* const (&systems)[W], bool lower, std::int32_t n, std::int32_t m,
+            std::int32_t ldab, const band_matrix<lanes<T, W>>& band) {
+  storedruns(lower, n, m, static_cast<std::int32_t>(band.m), ldab,
+             [&](std::int64_t offset, std::int64_t count, std::int64_t base, std::int64_t step) {
+               const T* runs[W];
+               for (int k = 0; k < W; ++k) runs[k] = systems[k] + offset;
+               transposeruns<T, W>(runs, count, [&](std::int64_t r, const lanes<T, W>& x) {
+                 band.a[base + r * step] = x;
+               });
+             });
+}
+
+// The converse for the systems k with systems[k] not null, columns
+// 1..last[k] of each.
+template <class T, int W>
+void bandout(const band_matrix<lanes<T, W>>& band, bool lower, std::int32_t n, std::int32_t m,
+             std::int32_t ldab, T* const (&systems)[W], const std::int64_t (&last)[W]) {
+  const std::int64_t columnsize = band.m + 1;
+  storedruns(lower, n, m, static_cast<std::int32_t>(band.m), ldab,
+             [&](std::int64_t offset, std::int64_t count, std::int64_t base, std::int64_t step) {
+               T* runs[W];
+               std::int64_t ends[W];
+               for (int k = 0; k < W; ++k) {
+                 // Columns grow along a run: its elements in columns up to
+                 // last[k] are those before band index last[k]*(mc+1).
+                 const std::int64_t before = last[k] * columnsize - base;
+                 ends[k] = std::clamp<std::int64_t>((before + step - 1) / step, 0, count);
+                 runs[k] = systems[k] != nullptr ? systems[k] + offset : nullptr;
+               }
+               untransposeruns<T, W>(runs, ends, count,
+                                     [&](std::int64_t r) { return band.a[base + r * step]; });
+             });
 }
 
 // The systems of group g (0-based): the first, and how many (the last group
@@ -123,12 +189,6 @@ std::int64_t groupcount(const batchjob<T>& job, std::int64_t g, std::int64_t& fi
   return std::min<std::int64_t>(batched::width<T>, job.batch - first);
 }
 
-// The band of system k in the caller's storage, U = T or const T.
-template <class U, class T>
-stridedband<U> systemband(const batchjob<T>& job, std::int64_t k) {
-  return lapackband<U>(job.ab + k * job.strideab, job.m, job.ldab, islower(job.uplo));
-}
-
 // Solves the right-hand sides of the group's systems (lanes below count,
 // except those in `failed`) with the group's factors l, one column at a
 // time through the lanes in rhs. Lanes past count repeat the group's last
@@ -137,17 +197,19 @@ template <class T, int W, class Factor>
 void solvecolumns(const batchjob<T>& job, std::int64_t first, std::int64_t count,
                   batched::lanemask failed, const Factor& l, lanes<T, W>* rhs) {
   for (std::int64_t h = 0; h < job.nrhs; ++h) {
+    const T* in[W];
+    T* out[W];
+    std::int64_t ends[W];
     for (int k = 0; k < W; ++k) {
-      const T* const column = job.b + (first + std::min<std::int64_t>(k, count - 1)) * job.strideb +
-                              h * job.ldb;
-      for (std::int64_t i = 0; i < job.n; ++i) putlane(rhs[i], k, column[i]);
+      T* const column = job.b + (first + std::min<std::int64_t>(k, count - 1)) * job.strideb +
+                        h * job.ldb;
+      in[k] = column;
+      out[k] = k < count && (failed >> k & 1u) == 0 ? column : nullptr;
+      ends[k] = job.n;
     }
+    transposeruns<T, W>(in, job.n, [&](std::int64_t r, const lanes<T, W>& x) { rhs[r] = x; });
     batched::substitute<T, W>(l, job.n, job.mc, rhs);
-    for (int k = 0; k < count; ++k) {
-      if ((failed >> k & 1u) != 0) continue;
-      T* const column = job.b + (first + k) * job.strideb + h * job.ldb;
-      for (std::int64_t i = 0; i < job.n; ++i) column[i] = lane(rhs[i], k);
-    }
+    untransposeruns<T, W>(out, ends, job.n, [&](std::int64_t r) { return rhs[r]; });
   }
 }
 
@@ -174,20 +236,24 @@ void solvegroup(const batchjob<T>& job, std::int64_t g) {
     return;
   }
   const band_matrix<batched::group<T>> band{space, job.mc};
+  T* systems[w];
   for (int k = 0; k < w; ++k) {
-    const std::int64_t system = first + std::min<std::int64_t>(k, count - 1);
-    bandin(systemband<const T>(job, system), job.n, job.mc, band, k);
+    systems[k] = job.ab + (first + std::min<std::int64_t>(k, count - 1)) * job.strideab;
   }
+  const bool lower = islower(job.uplo);
+  bandin<T, w>(systems, lower, job.n, job.m, job.ldab, band);
   std::int64_t rejectedat[w] = {};
   batched::lanemask failed = 0;
   if (job.family != batchfamily::factorsolve) {
     failed = batched::factor(band, job.n, stagewise::entrytolerance<T>(), rejectedat);
   }
   if (job.family == batchfamily::factor) {
-    for (int k = 0; k < count; ++k) {
-      const bool rejected = (failed >> k & 1u) != 0;
-      bandout(band, job.n, rejected ? rejectedat[k] : job.n, k, systemband<T>(job, first + k));
+    std::int64_t last[w];
+    for (int k = 0; k < w; ++k) {
+      if (k >= count) systems[k] = nullptr;
+      last[k] = (failed >> k & 1u) != 0 ? rejectedat[k] : job.n;
     }
+    bandout<T, w>(band, lower, job.n, job.m, job.ldab, systems, last);
   } else {
     const batched::groupfactor<T, w> l{{band.a, band.m}};
     solvecolumns(job, first, count, failed, l, rhs);

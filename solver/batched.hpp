@@ -56,6 +56,31 @@ lanes<T, W> blendlanes(lanemask kept, const lanes<T, W>& x, const lanes<T, W>& y
   return z;
 }
 
+// Rows are updated this many at a time, held in registers across all the
+// columns that reach them.
+inline constexpr std::int64_t rowgroup = 4;
+
+// Rows r0..r0+rows-1 (rows <= rowgroup) of column i into x, each with its
+// updates from the columns p = max(1, r-M)..i-1 in increasing order:
+// a(r, i) - a(r, p)*a(i, p).
+template <class T, int W>
+void updaterows(const band_matrix<lanes<T, W>>& a, std::int64_t i, std::int64_t r0,
+                std::int64_t rows, lanes<T, W> (&x)[rowgroup]) {
+  const lanes<T, W>* const ci = a.column(i);
+#pragma GCC unroll 4
+  for (std::int64_t k = 0; k < rowgroup; ++k) {
+    if (k < rows) x[k] = ci[r0 + k - i];
+  }
+  for (std::int64_t p = std::max<std::int64_t>(1, r0 - a.m); p <= i - 1; ++p) {
+    const lanes<T, W>* const cp = a.column(p);
+    const lanes<T, W> aip = cp[i - p];
+#pragma GCC unroll 4
+    for (std::int64_t k = 0; k < rowgroup; ++k) {
+      if (k < rows && r0 + k <= p + a.m) x[k] = mulsub(x[k], cp[r0 + k - p], aip);
+    }
+  }
+}
+
 // Factors the W matrices of the group in place, A = L*L^T, column by
 // column as the column kernel does: element (r, i) receives
 // a(r, i) - a(r, p)*a(i, p) for p = max(1, r-M)..i-1 in increasing order,
@@ -72,25 +97,26 @@ lanemask factor(const band_matrix<lanes<T, W>>& a, std::int64_t n, const real_t<
   for (std::int64_t i = 1; i <= n; ++i) {
     lanes<T, W>* const ci = a.column(i);  // element (r, i) at ci[r - i]
     const std::int64_t last = std::min(i + a.m, n);
-    for (std::int64_t p = std::max<std::int64_t>(1, i - a.m); p <= i - 1; ++p) {
-      const lanes<T, W>* const cp = a.column(p);
-      const lanes<T, W> aip = cp[i - p];
-      const std::int64_t reach = std::min(p + a.m, n);
-      for (std::int64_t r = i; r <= reach; ++r) ci[r - i] = mulsub(ci[r - i], cp[r - p], aip);
-    }
-    const lanemask rejected = rejectedlanes(tolerance, ci[0]) & ~failed;
-    const lanes<T, W> diagonal = principalsqrt(ci[0]);
-    if (rejected == 0) {
-      ci[0] = diagonal;
-      for (std::int64_t r = i + 1; r <= last; ++r) ci[r - i] = div(ci[r - i], diagonal);
-      continue;
+    lanes<T, W> x[rowgroup];
+    updaterows(a, i, i, std::min(rowgroup, last - i + 1), x);
+    const lanemask rejected = rejectedlanes(tolerance, x[0]) & ~failed;
+    const lanes<T, W> diagonal = principalsqrt(x[0]);
+    // The elements below the diagonal, divided; those of rejected lanes kept.
+    const auto finished = [&](const lanes<T, W>& y) {
+      const lanes<T, W> q = div(y, diagonal);
+      return rejected == 0 ? q : blendlanes(rejected, y, q);
+    };
+    ci[0] = rejected == 0 ? diagonal : blendlanes(rejected, x[0], diagonal);
+    for (std::int64_t r0 = i, k0 = 1; r0 <= last; r0 += rowgroup, k0 = 0) {
+      const std::int64_t rows = std::min(rowgroup, last - r0 + 1);
+      if (r0 > i) updaterows(a, i, r0, rows, x);
+#pragma GCC unroll 4
+      for (std::int64_t k = k0; k < rowgroup; ++k) {
+        if (k < rows) ci[r0 + k - i] = finished(x[k]);
+      }
     }
     for (int k = 0; k < W; ++k) {
       if ((rejected >> k & 1u) != 0) rejectedat[k] = i;
-    }
-    ci[0] = blendlanes(rejected, ci[0], diagonal);
-    for (std::int64_t r = i + 1; r <= last; ++r) {
-      ci[r - i] = blendlanes(rejected, ci[r - i], div(ci[r - i], diagonal));
     }
     failed |= rejected;
   }
@@ -99,16 +125,18 @@ lanemask factor(const band_matrix<lanes<T, W>>& a, std::int64_t n, const real_t<
 
 // Solves L*L^T*x = b for the group's right-hand sides b (N elements of W
 // lanes, x on return) with the factor l, which gives element (i, j) of the
-// W factors as l(i, j): the forward substitution, each unknown divided by
-// the diagonal and then subtracted from the rows below in increasing
-// column order; then the backward substitution, each unknown taking the
+// W factors as l(i, j): the forward substitution, each unknown taking the
+// terms of the earlier ones in increasing order before its division by
+// the diagonal; then the backward substitution, each unknown taking the
 // terms of the later rows in increasing order before its division.
 template <class T, int W, class Factor>
 void substitute(const Factor& l, std::int64_t n, std::int64_t m, lanes<T, W>* b) {
   for (std::int64_t i = 1; i <= n; ++i) {
-    const lanes<T, W> bi = b[i - 1] = div(b[i - 1], l(i, i));
-    const std::int64_t last = std::min(i + m, n);
-    for (std::int64_t r = i + 1; r <= last; ++r) b[r - 1] = mulsub(b[r - 1], l(r, i), bi);
+    lanes<T, W> sum = b[i - 1];
+    for (std::int64_t c = std::max<std::int64_t>(1, i - m); c <= i - 1; ++c) {
+      sum = mulsub(sum, l(i, c), b[c - 1]);
+    }
+    b[i - 1] = div(sum, l(i, i));
   }
   for (std::int64_t i = n; i >= 1; --i) {
     const std::int64_t last = std::min(i + m, n);
