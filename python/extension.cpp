@@ -4,6 +4,8 @@
 // (in place when it already is, else in one copy, from any strides) and
 // calls <csp/csp.h> with the interpreter lock released. A factorization kept
 // for repeated solves is a Python object owning the C interface's one.
+// Batches of systems arrive laid out by the Python side and go to the C
+// interface's batched entries in one call each.
 
 #include <csp/csp.hpp>
 #include <pybind11/numpy.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -262,6 +265,206 @@ py::tuple factorize(const py::array& ab, bool lower, const py::object& tasks) {
   return py::make_tuple(0, py::cast(std::move(made)));
 }
 
+// Batches. The Python side lays every batch out for these entries: a 3-D
+// array (systems, rows, columns) whose systems are each column-major with
+// leading dimension `rows` (a band: rows = m+1, columns = n; right-hand
+// sides: rows = n, columns = nrhs), system k at k*stride elements from the
+// first. The whole batch goes to the C interface in one call, the
+// interpreter lock released; the codes of the systems come back as an
+// int32 array, one per system.
+
+// The batched C entries by element type.
+template <class T>
+struct batched;
+template <>
+struct batched<float> {
+  static constexpr auto solve = &csp_solve_batched_tasks_s;
+  static constexpr auto factor = &csp_factor_batched_tasks_s;
+  static constexpr auto factor_solve = &csp_factor_solve_batched_tasks_s;
+};
+template <>
+struct batched<double> {
+  static constexpr auto solve = &csp_solve_batched_tasks_d;
+  static constexpr auto factor = &csp_factor_batched_tasks_d;
+  static constexpr auto factor_solve = &csp_factor_solve_batched_tasks_d;
+};
+template <>
+struct batched<std::complex<float>> {
+  static constexpr auto solve = &csp_solve_batched_tasks_c;
+  static constexpr auto factor = &csp_factor_batched_tasks_c;
+  static constexpr auto factor_solve = &csp_factor_solve_batched_tasks_c;
+};
+template <>
+struct batched<std::complex<double>> {
+  static constexpr auto solve = &csp_solve_batched_tasks_z;
+  static constexpr auto factor = &csp_factor_batched_tasks_z;
+  static constexpr auto factor_solve = &csp_factor_solve_batched_tasks_z;
+};
+
+// One batch as the C entries address it.
+template <class T>
+struct stack {
+  T* data;
+  std::int32_t count, rows, columns, ld;
+  std::int64_t stride;  // elements from one system to the next
+};
+
+// The batch in the 3-D array a, checked against the layout above. The
+// systems of a batch that is only read may share one array (stride 0:
+// `shared`); a batch that is written must be writable, and its systems
+// must not overlap.
+template <class T>
+stack<T> systems(const py::array& a, bool written, bool shared) {
+  const auto item = static_cast<py::ssize_t>(sizeof(T));
+  if (a.ndim() != 3 || !holds<T>(a.dtype())) {
+    throw std::invalid_argument("cspband: a batch must be a 3-D array of the solver's dtype");
+  }
+  stack<T> s{};
+  s.count = dimension(a.shape(0));
+  s.rows = dimension(a.shape(1));
+  s.columns = dimension(a.shape(2));
+  const bool aligned = reinterpret_cast<std::uintptr_t>(a.data()) % alignof(T) == 0;
+  const bool rows = s.rows <= 1 || a.strides(1) == item;
+  const bool columns = s.columns <= 1 || a.strides(2) == s.rows * item;
+  const std::int64_t size = std::int64_t{s.rows} * s.columns;
+  s.ld = std::max(s.rows, std::int32_t{1});
+  s.stride = s.count <= 1 ? size : a.strides(0) / item;
+  const bool apart = s.count <= 1 || (a.strides(0) % item == 0 &&
+                                      (s.stride >= size || (shared && s.stride == 0)));
+  if (!aligned || !rows || !columns || !apart) {
+    throw std::invalid_argument("cspband: a batch is not laid out for the solver");
+  }
+  if (written) {
+    s.data = static_cast<T*>(py::array(a).mutable_data());  // throws for a read-only array
+  } else {
+    s.data = const_cast<T*>(static_cast<const T*>(a.data()));
+  }
+  return s;
+}
+
+// The codes of a batch's systems, filled by the C entry.
+py::array_t<std::int32_t> batchcodes(std::int32_t count) {
+  return py::array_t<std::int32_t>(static_cast<py::ssize_t>(count));
+}
+
+void samebatch(bool fits) {
+  if (!fits) throw std::invalid_argument("cspband: the batches do not fit");
+}
+
+// Solves each system in place in x with its band in ab (scratch afterwards).
+template <class T>
+py::array_t<std::int32_t> solvebatched(py::array& ab, bool lower, py::array& x,
+                                       const py::object& tasks) {
+  const stack<T> a = systems<T>(ab, true, false);
+  const stack<T> b = systems<T>(x, true, false);
+  samebatch(a.count == b.count && a.columns == b.rows);
+  const std::int32_t count = calltasks(tasks);
+  auto info = batchcodes(a.count);
+  std::int32_t* codes = info.mutable_data();
+  int code = 0;
+  {
+    py::gil_scoped_release unlocked;
+    code = batched<T>::solve(lower ? 'L' : 'U', a.columns, a.rows - 1, b.columns, a.count,
+                             csp::detail::c(a.data), a.ld, a.stride, csp::detail::c(b.data),
+                             b.ld, b.stride, codes, count);
+  }
+  checked(code);
+  return info;
+}
+
+// Factors each band of ab in place, in the form it is in.
+template <class T>
+py::array_t<std::int32_t> factorbatched(py::array& ab, bool lower, const py::object& tasks) {
+  const stack<T> a = systems<T>(ab, true, false);
+  const std::int32_t count = calltasks(tasks);
+  auto info = batchcodes(a.count);
+  std::int32_t* codes = info.mutable_data();
+  int code = 0;
+  {
+    py::gil_scoped_release unlocked;
+    code = batched<T>::factor(lower ? 'L' : 'U', a.columns, a.rows - 1, a.count,
+                              csp::detail::c(a.data), a.ld, a.stride, codes, count);
+  }
+  checked(code);
+  return info;
+}
+
+// Solves each system in place in x with its factor in cb (only read; one
+// factor for every system when its stride is 0).
+template <class T>
+py::array_t<std::int32_t> factorsolvebatched(const py::array& cb, bool lower, py::array& x,
+                                             const py::object& tasks) {
+  const stack<T> c = systems<T>(cb, false, true);
+  const stack<T> b = systems<T>(x, true, false);
+  samebatch(c.count == b.count && c.columns == b.rows);
+  const std::int32_t count = calltasks(tasks);
+  auto info = batchcodes(b.count);
+  std::int32_t* codes = info.mutable_data();
+  int code = 0;
+  {
+    py::gil_scoped_release unlocked;
+    code = batched<T>::factor_solve(lower ? 'L' : 'U', c.columns, c.rows - 1, b.columns,
+                                    b.count, csp::detail::c(static_cast<const T*>(c.data)), c.ld,
+                                    c.stride, csp::detail::c(b.data), b.ld, b.stride, codes,
+                                    count);
+  }
+  checked(code);
+  return info;
+}
+
+// Copies the band of half bandwidth mc <= m of a matrix of order n from the
+// caller's storage (byte strides, either form) into LAPACK lower storage
+// with leading dimension mc+1 at `to`, column by column, each column one walk
+// with a fixed step. Element (i, j), j <= i, is at row i-j, column j of the
+// lower form and at row m+j-i, column i of the upper form. Written out here
+// rather than taken from capi::copyin: an instance of that template emitted
+// in this module displaces the library's (same COMDAT group), which the
+// library's merged object refers to by a local symbol, and the link fails.
+template <class T>
+void lowercopy(const unsigned char* base, py::ssize_t rowstride, py::ssize_t columnstride,
+               std::int32_t m, bool lower, std::int32_t n, std::int32_t mc, T* to) {
+  const std::int64_t down = lower ? rowstride : columnstride - rowstride;
+  for (std::int64_t j = 0; j < n; ++j) {
+    const unsigned char* from = lower ? base + j * columnstride
+                                      : base + std::int64_t{m} * rowstride + j * columnstride;
+    T* column = to + j * (std::int64_t{mc} + 1);
+    const std::int64_t length = std::min<std::int64_t>(mc, n - 1 - j) + 1;
+    for (std::int64_t i = 0; i < length; ++i, from += down) {
+      std::memcpy(column + i, from, sizeof(T));
+    }
+  }
+}
+
+// Copies each band of ab (3-D, (systems, m+1, n), any strides, either form)
+// into c, laid out as above in the lower form of half bandwidth
+// mc = min(m, n-1) (rows mc+1), and factors it there: the factors a batched
+// factorization keeps.
+template <class T>
+py::array_t<std::int32_t> factorlowerbatched(const py::array& ab, bool lower, py::array& c,
+                                             const py::object& tasks) {
+  if (ab.ndim() != 3) throw std::invalid_argument("cspband: a batch must be a 3-D array");
+  const std::int32_t n = dimension(ab.shape(2)), m = dimension(ab.shape(1)) - 1;
+  const stack<T> to = systems<T>(c, true, false);
+  samebatch(to.count == ab.shape(0) && to.columns == n && to.rows == capi::bandwidth(n, m) + 1);
+  const auto* base = static_cast<const unsigned char*>(ab.data());
+  const py::ssize_t step = ab.strides(0), rowstride = ab.strides(1), columnstride = ab.strides(2);
+  const std::int32_t count = calltasks(tasks);
+  auto info = batchcodes(to.count);
+  std::int32_t* codes = info.mutable_data();
+  int code = 0;
+  {
+    py::gil_scoped_release unlocked;
+    for (std::int64_t k = 0; k < to.count; ++k) {
+      lowercopy(base + k * step, rowstride, columnstride, m, lower, n, to.rows - 1,
+                to.data + k * to.stride);
+    }
+    code = batched<T>::factor('L', n, to.rows - 1, to.count, csp::detail::c(to.data), to.ld,
+                              to.stride, codes, count);
+  }
+  checked(code);
+  return info;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_csp, module) {
@@ -302,6 +505,44 @@ PYBIND11_MODULE(_csp, module) {
       },
       py::arg("ab"), py::arg("lower"), py::arg("tasks"),
       "Factors the band ab (never written); returns (code, Factorization or None).");
+  module.def(
+      "solve_batched",
+      [](py::array ab, bool lower, py::array x, const py::object& tasks) {
+        samedtype(ab, x);
+        return bykind(ab.dtype(),
+                      [&]<class T>() { return solvebatched<T>(ab, lower, x, tasks); });
+      },
+      py::arg("ab"), py::arg("lower"), py::arg("x"), py::arg("tasks"),
+      "Solves each system of a batch in place in x (ab holds scratch afterwards); returns "
+      "the systems' codes.");
+  module.def(
+      "factor_batched",
+      [](py::array c, bool lower, const py::object& tasks) {
+        return bykind(c.dtype(), [&]<class T>() { return factorbatched<T>(c, lower, tasks); });
+      },
+      py::arg("c"), py::arg("lower"), py::arg("tasks"),
+      "Factors each band of a batch in place; returns the systems' codes.");
+  module.def(
+      "factor_solve_batched",
+      [](py::array cb, bool lower, py::array x, const py::object& tasks) {
+        samedtype(cb, x);
+        return bykind(cb.dtype(),
+                      [&]<class T>() { return factorsolvebatched<T>(cb, lower, x, tasks); });
+      },
+      py::arg("cb"), py::arg("lower"), py::arg("x"), py::arg("tasks"),
+      "Solves each system of a batch in place in x with its factor in cb (stride 0: one "
+      "factor for all); returns the systems' codes.");
+  module.def(
+      "factor_lower_batched",
+      [](py::array ab, bool lower, py::array c, const py::object& tasks) {
+        samedtype(ab, c);
+        return bykind(ab.dtype(), [&]<class T>() {
+          return factorlowerbatched<T>(ab, lower, c, tasks);
+        });
+      },
+      py::arg("ab"), py::arg("lower"), py::arg("c"), py::arg("tasks"),
+      "Copies each band of ab (any strides, either form) into c in lower form and factors "
+      "it there; returns the systems' codes.");
   module.def("set_tasks", &csp_set_tasks, py::arg("tasks"));
   module.def("get_tasks", &csp_get_tasks);
   module.def("version", &csp_version);
