@@ -58,9 +58,10 @@ struct batchjob {
 // half bandwidth the column kernel and one-stage substitutions, so that its
 // lanes reproduce it, and a group fits the scratch.
 template <class T>
-bool lanesfit(batchfamily family, std::int32_t n, std::int32_t mc) {
+bool lanesfit(batchfamily family, std::int32_t n, std::int32_t mc, std::int32_t nrhs) {
   constexpr std::int64_t w = batched::width<T>;
-  const std::int64_t bytes = w * (compactsize(n, mc) + n) * std::int64_t{sizeof(T)};
+  const std::int64_t elements = compactsize(n, mc) + std::int64_t{n} * nrhs;
+  const std::int64_t bytes = w * elements * std::int64_t{sizeof(T)};
   if (bytes > mostgroupbytes) return false;
   if (family == batchfamily::factorsolve) return true;
   if (stagewidth(mc) != stagewise::onestage) return false;
@@ -121,64 +122,100 @@ void untransposeruns(T* const (&runs)[W], const std::int64_t (&ends)[W], std::in
   }
 }
 
-// The stored runs of the caller's band storage: column j of the lower form
-// holds column j of the band, rows j..min(n, j+mc), and the whole lower
-// form with ldab = mc+1 is one run; column i of the upper form holds row
-// i, columns max(1, i-mc)..i. visit(offset, count, base, step) is called
-// for each run: its offset in a system's storage, its length, and where
-// its elements go in the solver's band storage (band.a[base + r*step]).
-template <class Visit>
-void storedruns(bool lower, std::int32_t n, std::int32_t m, std::int32_t mc, std::int32_t ldab,
-                Visit visit) {
-  const std::int64_t columnsize = std::int64_t{mc} + 1;
-  if (lower && ldab == columnsize) return visit(0, compactsize(n, mc), 0, 1);
-  for (std::int64_t c = 1; c <= n; ++c) {
-    const std::int64_t stored = (c - 1) * ldab;
-    if (lower) {
-      visit(stored, std::min<std::int64_t>(n, c + mc) - c + 1, (c - 1) * columnsize, 1);
-    } else {
-      const std::int64_t first = std::max<std::int64_t>(1, c - mc);  // A(c, first) first
-      visit(stored + m + first - c, c - first + 1, compactoffset(mc, c, first),
-            std::max<std::int64_t>(mc, 1));
+// A run of consecutive elements of one system's band storage: `count` of
+// them from `offset`, whose element r goes to band.a[base + r*step] of the
+// solver's storage; the factorization first reads it at column `neededby`.
+struct storedrun {
+  std::int64_t offset, count, base, step, neededby;
+};
+
+// The runs of the caller's band storage, numbered 1.. in the order the
+// factorization needs them: column j of the lower form holds column j of
+// the band, rows j..min(n, j+mc), and the whole lower form with
+// ldab = mc+1 is one array, taken in pieces; column i of the upper form
+// holds row i, columns max(1, i-mc)..i.
+class storedruns {
+ public:
+  storedruns(bool lower, std::int32_t n, std::int32_t m, std::int32_t mc, std::int32_t ldab)
+      : lower_(lower), compact_(lower && ldab == std::int64_t{mc} + 1), n_(n), m_(m), mc_(mc),
+        ldab_(ldab) {}
+
+  std::int64_t size() const {
+    return compact_ ? (compactsize(n_, mc_) + piece - 1) / piece : n_;
+  }
+
+  storedrun operator[](std::int64_t c) const {
+    const std::int64_t columnsize = mc_ + 1, stored = (c - 1) * ldab_;
+    if (compact_) {
+      const std::int64_t offset = (c - 1) * piece;
+      return {offset, std::min(piece, compactsize(n_, mc_) - offset), offset, 1,
+              offset / columnsize + 1};
+    }
+    if (lower_) return {stored, std::min(n_, c + mc_) - c + 1, (c - 1) * columnsize, 1, c};
+    const std::int64_t first = std::max<std::int64_t>(1, c - mc_);  // A(c, first) first
+    return {stored + m_ + first - c, c - first + 1, compactoffset(mc_, c, first),
+            std::max<std::int64_t>(mc_, 1), first};
+  }
+
+ private:
+  // Elements per piece of the compact lower form: a few rounds of the
+  // transposition, and soon at hand for the columns that need them.
+  static constexpr std::int64_t piece = 64;
+  bool lower_, compact_;
+  std::int64_t n_, m_, mc_, ldab_;
+};
+
+// The group's band, system k in lane k, read from the systems' storage
+// (systems[k] their first element) as the factorization reaches it, so
+// that each piece is at hand when it is worked on.
+template <class T, int W>
+class bandreader {
+ public:
+  bandreader(T* const (&systems)[W], const storedruns& runs,
+             const band_matrix<lanes<T, W>>& band)
+      : runs_(runs), band_(band) {
+    std::copy_n(systems, W, systems_);
+  }
+
+  // Every element of columns 1..column in place.
+  void upto(std::int64_t column) {
+    for (; next_ <= runs_.size(); ++next_) {
+      const storedrun run = runs_[next_];
+      if (run.neededby > column) return;
+      const T* from[W];
+      for (int k = 0; k < W; ++k) from[k] = systems_[k] + run.offset;
+      transposeruns<T, W>(from, run.count, [&](std::int64_t r, const lanes<T, W>& x) {
+        band_.a[run.base + r * run.step] = x;
+      });
     }
   }
-}
 
-// The group's band, system k in lane k, from the systems' storage
-// (systems[k] their first element).
-template <class T, int W>
-void bandin(T* const (&systems)[W], bool lower, std::int32_t n, std::int32_t m,
-            std::int32_t ldab, const band_matrix<lanes<T, W>>& band) {
-  storedruns(lower, n, m, static_cast<std::int32_t>(band.m), ldab,
-             [&](std::int64_t offset, std::int64_t count, std::int64_t base, std::int64_t step) {
-               const T* runs[W];
-               for (int k = 0; k < W; ++k) runs[k] = systems[k] + offset;
-               transposeruns<T, W>(runs, count, [&](std::int64_t r, const lanes<T, W>& x) {
-                 band.a[base + r * step] = x;
-               });
-             });
-}
+ private:
+  T* systems_[W];
+  const storedruns& runs_;
+  band_matrix<lanes<T, W>> band_;
+  std::int64_t next_ = 1;
+};
 
-// The converse for the systems k with systems[k] not null, columns
-// 1..last[k] of each.
+// The converse, once the band is factored: columns 1..last[k] of lane k
+// to system k, for the lanes k with systems[k] not null.
 template <class T, int W>
-void bandout(const band_matrix<lanes<T, W>>& band, bool lower, std::int32_t n, std::int32_t m,
-             std::int32_t ldab, T* const (&systems)[W], const std::int64_t (&last)[W]) {
-  const std::int64_t columnsize = band.m + 1;
-  storedruns(lower, n, m, static_cast<std::int32_t>(band.m), ldab,
-             [&](std::int64_t offset, std::int64_t count, std::int64_t base, std::int64_t step) {
-               T* runs[W];
-               std::int64_t ends[W];
-               for (int k = 0; k < W; ++k) {
-                 // Columns grow along a run: its elements in columns up to
-                 // last[k] are those before band index last[k]*(mc+1).
-                 const std::int64_t before = last[k] * columnsize - base;
-                 ends[k] = std::clamp<std::int64_t>((before + step - 1) / step, 0, count);
-                 runs[k] = systems[k] != nullptr ? systems[k] + offset : nullptr;
-               }
-               untransposeruns<T, W>(runs, ends, count,
-                                     [&](std::int64_t r) { return band.a[base + r * step]; });
-             });
+void bandout(const band_matrix<lanes<T, W>>& band, const storedruns& runs,
+             T* const (&systems)[W], const std::int64_t (&last)[W]) {
+  for (std::int64_t c = 1; c <= runs.size(); ++c) {
+    const storedrun run = runs[c];
+    T* to[W];
+    std::int64_t ends[W];
+    for (int k = 0; k < W; ++k) {
+      // Columns grow along a run: its elements in columns up to last[k]
+      // are those before band index last[k]*(mc+1).
+      const std::int64_t before = last[k] * (band.m + 1) - run.base;
+      ends[k] = std::clamp<std::int64_t>((before + run.step - 1) / run.step, 0, run.count);
+      to[k] = systems[k] != nullptr ? systems[k] + run.offset : nullptr;
+    }
+    untransposeruns<T, W>(to, ends, run.count,
+                          [&](std::int64_t r) { return band.a[run.base + r * run.step]; });
+  }
 }
 
 // The systems of group g (0-based): the first, and how many (the last group
@@ -189,63 +226,90 @@ std::int64_t groupcount(const batchjob<T>& job, std::int64_t g, std::int64_t& fi
   return std::min<std::int64_t>(batched::width<T>, job.batch - first);
 }
 
-// Solves the right-hand sides of the group's systems (lanes below count,
-// except those in `failed`) with the group's factors l, one column at a
-// time through the lanes in rhs. Lanes past count repeat the group's last
-// system.
-template <class T, int W, class Factor>
-void solvecolumns(const batchjob<T>& job, std::int64_t first, std::int64_t count,
-                  batched::lanemask failed, const Factor& l, lanes<T, W>* rhs) {
+// Column h of the group's right-hand sides: lane k's in the caller's b.
+// Lanes past count repeat the group's last system.
+template <class T>
+T* rhscolumn(const batchjob<T>& job, std::int64_t first, std::int64_t count, int k,
+             std::int64_t h) {
+  return job.b + (first + std::min<std::int64_t>(k, count - 1)) * job.strideb + h * job.ldb;
+}
+
+// The group's right-hand sides into rhs, column h at rhs + h*n.
+template <class T, int W>
+void rhsin(const batchjob<T>& job, std::int64_t first, std::int64_t count, lanes<T, W>* rhs) {
   for (std::int64_t h = 0; h < job.nrhs; ++h) {
-    const T* in[W];
-    T* out[W];
+    const T* from[W];
+    for (int k = 0; k < W; ++k) from[k] = rhscolumn(job, first, count, k, h);
+    transposeruns<T, W>(from, job.n,
+                        [&](std::int64_t r, const lanes<T, W>& x) { rhs[h * job.n + r] = x; });
+  }
+}
+
+// The solutions back, for the lanes below count except those in `failed`.
+template <class T, int W>
+void rhsout(const batchjob<T>& job, std::int64_t first, std::int64_t count,
+            batched::lanemask failed, const lanes<T, W>* rhs) {
+  for (std::int64_t h = 0; h < job.nrhs; ++h) {
+    T* to[W];
     std::int64_t ends[W];
     for (int k = 0; k < W; ++k) {
-      T* const column = job.b + (first + std::min<std::int64_t>(k, count - 1)) * job.strideb +
-                        h * job.ldb;
-      in[k] = column;
-      out[k] = k < count && (failed >> k & 1u) == 0 ? column : nullptr;
+      const bool kept = k < count && (failed >> k & 1u) == 0;
+      to[k] = kept ? rhscolumn(job, first, count, k, h) : nullptr;
       ends[k] = job.n;
     }
-    transposeruns<T, W>(in, job.n, [&](std::int64_t r, const lanes<T, W>& x) { rhs[r] = x; });
-    batched::substitute<T, W>(l, job.n, job.mc, rhs);
-    untransposeruns<T, W>(out, ends, job.n, [&](std::int64_t r) { return rhs[r]; });
+    untransposeruns<T, W>(to, ends, job.n, [&](std::int64_t r) { return rhs[h * job.n + r]; });
   }
 }
 
 // Group g through the lanes, in the task's scratch; its systems one by one
 // when the scratch cannot be had. Lanes past the group's systems repeat its
-// last one, and nothing of theirs is kept.
+// last one, and nothing of theirs is kept. The forward substitution of a
+// solve follows the factorization column by column, while each column is
+// at hand.
 template <class T>
 void solvegroup(const batchjob<T>& job, std::int64_t g) {
   constexpr int w = batched::width<T>;
+  using group = batched::group<T>;
   std::int64_t first = 0;
   const std::int64_t count = groupcount(job, g, first);
   const std::int64_t bandsize = job.shared != nullptr ? 0 : compactsize(job.n, job.mc);
-  auto* const space = static_cast<batched::group<T>*>(
-      threadscratch((bandsize + job.n) * sizeof(batched::group<T>)));
+  const std::int64_t rhssize = std::int64_t{job.n} * job.nrhs;
+  auto* const space = static_cast<group*>(threadscratch((bandsize + rhssize) * sizeof(group)));
   if (space == nullptr) {
     for (std::int64_t k = first; k < first + count; ++k) job.info[k] = solvealone(job, k);
     return;
   }
-  batched::group<T>* const rhs = space + bandsize;
+  group* const rhs = space + bandsize;
+  rhsin(job, first, count, rhs);
   if (job.shared != nullptr) {
     const batched::sharedfactor<T, w> l{{job.shared, job.mc}};
-    solvecolumns(job, first, count, 0, l, rhs);
+    for (std::int64_t h = 0; h < job.nrhs; ++h) batched::substitute(l, job.n, job.mc, rhs + h * job.n);
+    rhsout(job, first, count, 0, rhs);
     std::fill_n(job.info + first, count, 0);
     return;
   }
-  const band_matrix<batched::group<T>> band{space, job.mc};
+
+  const band_matrix<group> band{space, job.mc};
+  const batched::groupfactor<T, w> l{{band.a, band.m}};
   T* systems[w];
   for (int k = 0; k < w; ++k) {
     systems[k] = job.ab + (first + std::min<std::int64_t>(k, count - 1)) * job.strideab;
   }
-  const bool lower = islower(job.uplo);
-  bandin<T, w>(systems, lower, job.n, job.m, job.ldab, band);
+  const storedruns runs(islower(job.uplo), job.n, job.m, job.mc, job.ldab);
+  bandreader<T, w> reader(systems, runs, band);
   std::int64_t rejectedat[w] = {};
   batched::lanemask failed = 0;
-  if (job.family != batchfamily::factorsolve) {
-    failed = batched::factor(band, job.n, stagewise::entrytolerance<T>(), rejectedat);
+  if (job.family == batchfamily::factorsolve) {
+    reader.upto(job.n);
+    for (std::int64_t h = 0; h < job.nrhs; ++h) batched::substitute(l, job.n, job.mc, rhs + h * job.n);
+  } else {
+    const auto arrive = [&](std::int64_t i) { reader.upto(i); };
+    const auto forward = [&](std::int64_t i) {
+      for (std::int64_t h = 0; h < job.nrhs; ++h) batched::forwardrow(l, i, job.mc, rhs + h * job.n);
+    };
+    failed = batched::factor(band, job.n, stagewise::entrytolerance<T>(), rejectedat, arrive,
+                             forward);
+    for (std::int64_t h = 0; h < job.nrhs; ++h) batched::backward(l, job.n, job.mc, rhs + h * job.n);
   }
   if (job.family == batchfamily::factor) {
     std::int64_t last[w];
@@ -253,10 +317,9 @@ void solvegroup(const batchjob<T>& job, std::int64_t g) {
       if (k >= count) systems[k] = nullptr;
       last[k] = (failed >> k & 1u) != 0 ? rejectedat[k] : job.n;
     }
-    bandout<T, w>(band, lower, job.n, job.m, job.ldab, systems, last);
+    bandout<T, w>(band, runs, systems, last);
   } else {
-    const batched::groupfactor<T, w> l{{band.a, band.m}};
-    solvecolumns(job, first, count, failed, l, rhs);
+    rhsout(job, first, count, failed, rhs);
   }
   for (int k = 0; k < count; ++k) job.info[first + k] = (failed >> k & 1u) != 0 ? 1 : 0;
 }
@@ -290,7 +353,7 @@ int batchedcall(batchfamily family, char uplo, std::int32_t n, std::int32_t m, s
   }
   const std::int32_t mc = bandwidth(n, m);
   batchjob<T> job{family, uplo, n, m, mc, nrhs, batch, ab, ldab, strideab, b, ldb, strideb,
-                  info, nullptr, lanesfit<T>(family, n, mc), 1, 0, 0, team{}};
+                  info, nullptr, lanesfit<T>(family, n, mc, nrhs), 1, 0, 0, team{}};
   scratch<T> sharedcopy;
   if (family == batchfamily::factorsolve && strideab == 0 && job.grouped) {
     job.shared = solverband(static_cast<const T*>(ab), n, m, ldab, islower(uplo), sharedcopy);

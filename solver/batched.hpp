@@ -20,7 +20,10 @@
 
 namespace batched {
 
-// The systems one group holds: one register's worth of elements.
+// The systems one group holds: two registers' worth of elements. Each
+// system's steps form one long chain of dependent operations (a sum of M
+// terms, then a square root or a division), so that one register's worth
+// left the processor waiting on latencies; two independent ones fill them.
 template <class T>
 inline constexpr int width = widestlanes<T>;
 
@@ -90,11 +93,16 @@ void updaterows(const band_matrix<lanes<T, W>>& a, std::int64_t i, std::int64_t 
 // updated values, undivided), its number in rejectedat[k], and is not
 // looked at again: its later columns are left to hold whatever the other
 // lanes' arithmetic makes of it. Returns the lanes rejected.
-template <class T, int W>
+//
+// arrive(i) is called before column i is first read, to put its elements
+// in place; finished(i) once column i is final, for work that follows the
+// factorization column by column while it is at hand.
+template <class T, int W, class Arrive, class Finished>
 lanemask factor(const band_matrix<lanes<T, W>>& a, std::int64_t n, const real_t<T>& tolerance,
-                std::int64_t* rejectedat) {
+                std::int64_t* rejectedat, Arrive arrive, Finished finished) {
   lanemask failed = 0;
   for (std::int64_t i = 1; i <= n; ++i) {
+    arrive(i);
     lanes<T, W>* const ci = a.column(i);  // element (r, i) at ci[r - i]
     const std::int64_t last = std::min(i + a.m, n);
     lanes<T, W> x[rowgroup];
@@ -102,7 +110,7 @@ lanemask factor(const band_matrix<lanes<T, W>>& a, std::int64_t n, const real_t<
     const lanemask rejected = rejectedlanes(tolerance, x[0]) & ~failed;
     const lanes<T, W> diagonal = principalsqrt(x[0]);
     // The elements below the diagonal, divided; those of rejected lanes kept.
-    const auto finished = [&](const lanes<T, W>& y) {
+    const auto divided = [&](const lanes<T, W>& y) {
       const lanes<T, W> q = div(y, diagonal);
       return rejected == 0 ? q : blendlanes(rejected, y, q);
     };
@@ -112,38 +120,51 @@ lanemask factor(const band_matrix<lanes<T, W>>& a, std::int64_t n, const real_t<
       if (r0 > i) updaterows(a, i, r0, rows, x);
 #pragma GCC unroll 4
       for (std::int64_t k = k0; k < rowgroup; ++k) {
-        if (k < rows) ci[r0 + k - i] = finished(x[k]);
+        if (k < rows) ci[r0 + k - i] = divided(x[k]);
       }
     }
     for (int k = 0; k < W; ++k) {
       if ((rejected >> k & 1u) != 0) rejectedat[k] = i;
     }
     failed |= rejected;
+    finished(i);
   }
   return failed;
 }
 
-// Solves L*L^T*x = b for the group's right-hand sides b (N elements of W
-// lanes, x on return) with the factor l, which gives element (i, j) of the
-// W factors as l(i, j): the forward substitution, each unknown taking the
-// terms of the earlier ones in increasing order before its division by
-// the diagonal; then the backward substitution, each unknown taking the
-// terms of the later rows in increasing order before its division.
+// Row i of the forward substitution L*y = b for the group's right-hand
+// sides b (N elements of W lanes), rows before i done, with the factor l,
+// which gives element (i, j) of the W factors as l(i, j): b(i) takes the
+// terms of the earlier unknowns in increasing order, then its division by
+// the diagonal. This is the order in which the substitution of one stage
+// gives each unknown its operations.
 template <class T, int W, class Factor>
-void substitute(const Factor& l, std::int64_t n, std::int64_t m, lanes<T, W>* b) {
-  for (std::int64_t i = 1; i <= n; ++i) {
-    lanes<T, W> sum = b[i - 1];
-    for (std::int64_t c = std::max<std::int64_t>(1, i - m); c <= i - 1; ++c) {
-      sum = mulsub(sum, l(i, c), b[c - 1]);
-    }
-    b[i - 1] = div(sum, l(i, i));
+void forwardrow(const Factor& l, std::int64_t i, std::int64_t m, lanes<T, W>* b) {
+  lanes<T, W> sum = b[i - 1];
+  for (std::int64_t c = std::max<std::int64_t>(1, i - m); c <= i - 1; ++c) {
+    sum = mulsub(sum, l(i, c), b[c - 1]);
   }
+  b[i - 1] = div(sum, l(i, i));
+}
+
+// The backward substitution L^T*x = y, y in b: each unknown, from the last
+// up, takes the terms of the later rows in increasing order before its
+// division.
+template <class T, int W, class Factor>
+void backward(const Factor& l, std::int64_t n, std::int64_t m, lanes<T, W>* b) {
   for (std::int64_t i = n; i >= 1; --i) {
     const std::int64_t last = std::min(i + m, n);
     lanes<T, W> sum = b[i - 1];
     for (std::int64_t r = i + 1; r <= last; ++r) sum = mulsub(sum, l(r, i), b[r - 1]);
     b[i - 1] = div(sum, l(i, i));
   }
+}
+
+// Solves L*L^T*x = b for the group's right-hand sides b, x on return.
+template <class T, int W, class Factor>
+void substitute(const Factor& l, std::int64_t n, std::int64_t m, lanes<T, W>* b) {
+  for (std::int64_t i = 1; i <= n; ++i) forwardrow(l, i, m, b);
+  backward(l, n, m, b);
 }
 
 // The factors of a group, one per lane.

@@ -804,10 +804,27 @@ inline lanes<T, W> div(const lanes<T, W>& x, const lanes<T, W>& y) {
 template <class T, int W>
 inline lanes<T, W> principalsqrt(const lanes<T, W>& x) {
 #if defined(__AVX512F__)
-  if constexpr (std::is_same_v<T, double> && W == 8) return {_mm512_maskz_sqrt_pd(0xff, x.v)};  // the maskless form trips -Wmaybe-uninitialized
-  if constexpr (std::is_same_v<T, float> && W == 16) return {_mm512_maskz_sqrt_ps(0xffff, x.v)};
-#endif
-#if defined(__AVX__)
+  if constexpr (!is_complex_v<T> && W * sizeof(T) % 64 == 0) {
+    lanes<T, W> y;
+    for (std::size_t offset = 0; offset < W * sizeof(T); offset += 64) {
+      char* const to = reinterpret_cast<char*>(&y.v) + offset;
+      const char* const from = reinterpret_cast<const char*>(&x.v) + offset;
+      // The maskless forms trip -Wmaybe-uninitialized in GCC's own header.
+      if constexpr (std::is_same_v<T, double>) {
+        __m512d piece;
+        std::memcpy(&piece, from, 64);
+        piece = _mm512_maskz_sqrt_pd(0xff, piece);
+        std::memcpy(to, &piece, 64);
+      } else {
+        __m512 piece;
+        std::memcpy(&piece, from, 64);
+        piece = _mm512_maskz_sqrt_ps(0xffff, piece);
+        std::memcpy(to, &piece, 64);
+      }
+    }
+    return y;
+  }
+#elif defined(__AVX__)
   if constexpr (std::is_same_v<T, double> && W == 4) return {_mm256_sqrt_pd(x.v)};
   if constexpr (std::is_same_v<T, float> && W == 8) return {_mm256_sqrt_ps(x.v)};
 #endif
