@@ -205,6 +205,36 @@ TYPED_TEST(RandomSystem, DominantReproducibleAndConsistent) {
   }
 }
 
+template <class T>
+class TestBatch : public ::testing::Test {};
+TYPED_TEST_SUITE(TestBatch, oracle::element_kinds);
+
+// System 0 of a batch is the single system; every system has b = A*x and
+// differs from the one before it: random systems in their matrix, the
+// generator's in their exact solutions.
+TYPED_TEST(TestBatch, SystemsDifferAndAreConsistent) {
+  using T = TypeParam;
+  const std::int32_t n = 50, m = 4, nrhs = 2;
+  for (const matrixsource source : {matrixsource::generator, matrixsource::random}) {
+    const bool random = source == matrixsource::random;
+    SCOPED_TRACE(random ? "random" : "generator");
+    const std::vector<testsystem<T>> batch = buildtestbatch<T>(n, m, nrhs, source, 4);
+    ASSERT_EQ(batch.size(), 4u);
+    const testsystem<T> single = buildtestsystem<T>(n, m, nrhs, source);
+    EXPECT_EQ(batch[0].band, single.band);
+    EXPECT_EQ(batch[0].b, single.b);
+    EXPECT_EQ(batch[0].x, single.x);
+    for (std::size_t k = 1; k < batch.size(); ++k) {
+      const testsystem<T>& s = batch[k];
+      EXPECT_EQ(s.band == batch[k - 1].band, !random) << "system " << k;
+      EXPECT_NE(s.x, batch[k - 1].x) << "system " << k;
+      const oracle::bandsystem<T> a{n, m, s.band};
+      EXPECT_LT(oracle::differenceratio(s.b, oracle::multiply(a, s.x, nrhs)), 2.0 * (m + 1))
+          << "system " << k;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Operation count and checks
 // ---------------------------------------------------------------------------
@@ -314,7 +344,11 @@ INSTANTIATE_TEST_SUITE_P(
         badinput{{"--method", "factorized", "--solves", "many"}, "--solves"},
         badinput{{"--solves", "3"}, "--solves"},
         badinput{{"--method", "auto", "--solves", "3"}, "--solves"},
-        badinput{{"--matrix", "hilbert"}, "--matrix"},
+        badinput{{"--matrix", "hilbert"}, "--matrix"}, badinput{{"--batch", "0"}, "--batch"},
+        badinput{{"--batch", "-4"}, "--batch"}, badinput{{"--batch", "many"}, "--batch"},
+        badinput{{"--batch", "4", "--method", "auto"}, "--method"},
+        badinput{{"--batch", "4", "--solves", "3"}, "--solves"},
+        badinput{{"--batch", "2000000000", "--n", "1000", "--m", "10"}, "GiB"},
         badinput{{"--n", "2000000000", "--m", "100000", "--kind", "z8"}, "GiB"}));
 
 TEST(Cspbench, PlotWithoutGnuplotNamesThePackage) {
@@ -414,6 +448,7 @@ TEST(Cspbench, JsonCsvAndPlotOfOneRun) {
   const json result = json::parse(slurp(jsonfile));
   EXPECT_EQ(result["problem"]["n"], 2000);
   EXPECT_EQ(result["problem"]["kind"], "8");
+  EXPECT_TRUE(result["problem"]["batch"].is_null());
   ASSERT_EQ(result["lapack"]["routine"], "dpbsv");
   EXPECT_TRUE(result["lapack"]["check"]["pass"].get<bool>());
   const double lapackmedian = result["lapack"]["time"]["median"].get<double>();
@@ -441,6 +476,7 @@ TEST(Cspbench, JsonCsvAndPlotOfOneRun) {
     ASSERT_EQ(rows[r].size(), header.size());
     EXPECT_EQ(rows[r][column("tasks_requested")], std::to_string(r + 1));
     EXPECT_EQ(rows[r][column("check")], "PASS");
+    EXPECT_EQ(rows[r][column("batch")], "");
     EXPECT_NEAR(std::stod(rows[r][column("median_s")]), median, 1e-8 * median);
   }
   EXPECT_EQ(runs[0]["speedup"].get<double>(), 1.0);
@@ -568,6 +604,98 @@ INSTANTIATE_TEST_SUITE_P(Cspbench, LapackBaseline,
                            return "kind" + info.param.kind + "_" + info.param.method + "_m" +
                                   info.param.m;
                          });
+
+struct batchcase {
+  std::string kind, matrix, n, m;
+};
+
+class BatchedRuns : public ::testing::TestWithParam<batchcase> {};
+
+// The batched solve of a batch that does not fill the vector lanes evenly,
+// with two right-hand sides per system, verifies every system in each kind,
+// on the lane path (N < 20000) and on the one-by-one path; the operation
+// count and the time per system cover the whole batch.
+TEST_P(BatchedRuns, EverySystemVerified) {
+  scratchfolder folder;
+  const fs::path report = folder.path() / "r.json";
+  const batchcase& c = GetParam();
+  const outcome run =
+      runcspbench({"--batch", "11", "--kind", c.kind, "--matrix", c.matrix, "--n", c.n, "--m", c.m,
+                   "--nrhs", "2", "--tasks", "1-2", "--repeat", "2", "--json", report.string()});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("per sys s"), std::string::npos) << run.out;
+  const json result = json::parse(slurp(report));
+  EXPECT_TRUE(result["pass"].get<bool>());
+  EXPECT_EQ(result["problem"]["batch"], 11);
+  EXPECT_EQ(result["problem"]["method"], "batched");
+  EXPECT_EQ(result["flops"].get<double>(),
+            11 * flopcount(std::stoi(c.n), std::stoi(c.m), 2, c.kind[0] == 'z'));
+  ASSERT_EQ(result["runs"].size(), 2u);
+  for (const json& taskrun : result["runs"]) {
+    EXPECT_EQ(taskrun["check"]["status"], 0);
+    EXPECT_LE(taskrun["check"]["error_ratio"].get<double>(), checkthreshold);
+    EXPECT_EQ(taskrun["wall_seconds"].size(), 2u);
+    const double median = taskrun["time"]["median"].get<double>();
+    EXPECT_NEAR(taskrun["per_system_time"]["median"].get<double>(), median / 11, 1e-12 * median);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cspbench, BatchedRuns,
+                         ::testing::Values(batchcase{"4", "generator", "300", "5"},
+                                           batchcase{"8", "random", "300", "5"},
+                                           batchcase{"z4", "random", "300", "5"},
+                                           batchcase{"z8", "generator", "300", "0"},
+                                           batchcase{"8", "random", "20000", "2"}),
+                         [](const auto& info) {
+                           return "kind" + info.param.kind + "_" + info.param.matrix + "_n" +
+                                  info.param.n + "_m" + info.param.m;
+                         });
+
+// LAPACK's loop over the batch (?ptsv at M = 1, ?pbsv above) is verified,
+// and JSON and CSV carry the batch, the time per system and the ratio.
+TEST(Cspbench, BatchedLapackJsonAndCsv) {
+  for (const auto& [m, routine] : {std::pair{"1", "dptsv"}, {"3", "dpbsv"}}) {
+    SCOPED_TRACE(routine);
+    scratchfolder folder;
+    const fs::path jsonfile = folder.path() / "r.json", csvfile = folder.path() / "r.csv";
+    const outcome run = runcspbench({"--batch", "9", "--kind", "8", "--n", "400", "--m", m,
+                                     "--tasks", "1,2", "--repeat", "3", "--compare-lapack",
+                                     "--json", jsonfile.string(), "--csv", csvfile.string()});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find(std::string("LAPACK ") + routine + ", one call per system"),
+              std::string::npos)
+        << run.out;
+    const json result = json::parse(slurp(jsonfile));
+    const json& lapack = result["lapack"];
+    ASSERT_EQ(lapack["routine"], routine);
+    EXPECT_TRUE(lapack["check"]["pass"].get<bool>());
+    const double lapackmedian = lapack["time"]["median"].get<double>();
+    EXPECT_NEAR(lapack["per_system_time"]["median"].get<double>(), lapackmedian / 9,
+                1e-12 * lapackmedian);
+
+    std::ifstream csv(csvfile);
+    std::string line;
+    ASSERT_TRUE(std::getline(csv, line));
+    const std::vector<std::string> header = splitline(line);
+    const auto field = [&](const std::vector<std::string>& row, const std::string& name) {
+      const auto at = std::find(header.begin(), header.end(), name);
+      return at == header.end() ? std::string("missing") : row[at - header.begin()];
+    };
+    for (const json& taskrun : result["runs"]) {
+      const double median = taskrun["time"]["median"].get<double>();
+      EXPECT_NEAR(taskrun["lapack_ratio"].get<double>(), lapackmedian / median,
+                  1e-9 * lapackmedian / median);
+      ASSERT_TRUE(std::getline(csv, line));
+      const std::vector<std::string> row = splitline(line);
+      ASSERT_EQ(row.size(), header.size());
+      EXPECT_EQ(field(row, "batch"), "9");
+      EXPECT_EQ(field(row, "method"), "batched");
+      EXPECT_NEAR(std::stod(field(row, "per_system_median_s")), median / 9, 1e-8 * median);
+      EXPECT_NEAR(std::stod(field(row, "lapack_per_system_median_s")), lapackmedian / 9,
+                  1e-8 * lapackmedian);
+    }
+  }
+}
 
 // A random system runs verified, and its dominance margin of 1 bounds the
 // condition estimate by ||A||.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdio>
 #include <limits>
@@ -22,13 +23,14 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-enum class method { mesolution, solution, decomposition, automatic, factorized };
+enum class method { mesolution, solution, decomposition, automatic, factorized, batched };
 
 method methodof(const std::string& name) {
   if (name == "solution") return method::solution;
   if (name == "decomposition") return method::decomposition;
   if (name == "auto") return method::automatic;
   if (name == "factorized") return method::factorized;
+  if (name == "batched") return method::batched;
   return method::mesolution;
 }
 
@@ -46,6 +48,7 @@ struct entries<float> {
   static constexpr auto solvetasks = csp_solve_tasks_s;
   static constexpr auto factorizetasks = csp_factorize_tasks_s;
   static constexpr auto solvefactorizedtasks = csp_solve_factorized_tasks_s;
+  static constexpr auto solvebatchedtasks = csp_solve_batched_tasks_s;
 };
 template <>
 struct entries<double> {
@@ -57,6 +60,7 @@ struct entries<double> {
   static constexpr auto solvetasks = csp_solve_tasks_d;
   static constexpr auto factorizetasks = csp_factorize_tasks_d;
   static constexpr auto solvefactorizedtasks = csp_solve_factorized_tasks_d;
+  static constexpr auto solvebatchedtasks = csp_solve_batched_tasks_d;
 };
 template <>
 struct entries<std::complex<float>> {
@@ -68,6 +72,7 @@ struct entries<std::complex<float>> {
   static constexpr auto solvetasks = csp_solve_tasks_c;
   static constexpr auto factorizetasks = csp_factorize_tasks_c;
   static constexpr auto solvefactorizedtasks = csp_solve_factorized_tasks_c;
+  static constexpr auto solvebatchedtasks = csp_solve_batched_tasks_c;
 };
 template <>
 struct entries<std::complex<double>> {
@@ -79,6 +84,7 @@ struct entries<std::complex<double>> {
   static constexpr auto solvetasks = csp_solve_tasks_z;
   static constexpr auto factorizetasks = csp_factorize_tasks_z;
   static constexpr auto solvefactorizedtasks = csp_solve_factorized_tasks_z;
+  static constexpr auto solvebatchedtasks = csp_solve_batched_tasks_z;
 };
 
 // An array of T as the C interface's element type; csp.h guarantees the
@@ -115,6 +121,8 @@ std::int32_t solveonce(method how, T* a, const std::int32_t& n, const std::int32
       break;
     case method::factorized:
       break;  // not one-shot: see cspfactorized
+    case method::batched:
+      break;  // many systems: see cspbatched
   }
   return status;
 }
@@ -225,6 +233,97 @@ class lapacktridiagonal {
   std::vector<T> diagonal_, subdiagonal_;  // N entries each, the last subdiagonal one unused
 };
 
+// The systems of a batch side by side, as the batched entry takes them:
+// system k's band at k*bandstride, its right-hand sides at k*rhsstride.
+template <class T>
+std::int64_t bandstride(const std::vector<testsystem<T>>& systems) {
+  return static_cast<std::int64_t>(systems.front().band.size());
+}
+template <class T>
+std::int64_t rhsstride(const std::vector<testsystem<T>>& systems) {
+  return static_cast<std::int64_t>(systems.front().b.size());
+}
+
+// Copies every pristine band into its place in bands.
+template <class T>
+void gatherbands(const std::vector<testsystem<T>>& systems, std::vector<T>& bands) {
+  T* place = bands.data();
+  for (const testsystem<T>& s : systems) place = std::copy(s.band.begin(), s.band.end(), place);
+}
+
+// The C interface's batched solve: one call of csp_solve_batched_tasks_X
+// on every system, each system's status in info.
+template <class T>
+class cspbatched {
+ public:
+  cspbatched(const std::vector<testsystem<T>>& systems, std::int32_t* info, std::int32_t tasks)
+      : systems_(systems),
+        info_(info),
+        tasks_(tasks),
+        bands_(systems.size() * bandstride(systems)) {}
+  void prepare() { gatherbands(systems_, bands_); }
+  std::int32_t solve(T* b) {
+    const testsystem<T>& s = systems_.front();
+    return entries<T>::solvebatchedtasks(
+        'L', s.n, s.m, s.nrhs, static_cast<std::int32_t>(systems_.size()), celements(bands_.data()),
+        s.m + 1, bandstride(systems_), celements(b), s.n, rhsstride(systems_), info_, tasks_);
+  }
+
+ private:
+  const std::vector<testsystem<T>>& systems_;
+  std::int32_t* info_;
+  std::int32_t tasks_;
+  std::vector<T> bands_;
+};
+
+// Reference LAPACK over a batch: a loop of ?pbsv, or ?ptsv for M = 1, one
+// call per system, on the same layout as the batched solve; each call's
+// info in info.
+template <class T>
+class lapackbatched {
+ public:
+  lapackbatched(const std::vector<testsystem<T>>& systems, std::int32_t* info)
+      : systems_(systems), info_(info) {
+    if (tridiagonal()) {
+      diagonals_.resize(systems.size() * static_cast<std::size_t>(systems.front().n));
+      subdiagonals_.resize(diagonals_.size());
+    } else {
+      bands_.resize(systems.size() * bandstride(systems));
+    }
+  }
+  void prepare() {
+    if (!tridiagonal()) {
+      gatherbands(systems_, bands_);
+      return;
+    }
+    std::size_t j = 0;
+    for (const testsystem<T>& s : systems_) {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(s.n); ++i, ++j) {
+        diagonals_[j] = s.band[2 * i];
+        subdiagonals_[j] = s.band[2 * i + 1];
+      }
+    }
+  }
+  std::int32_t solve(T* b) {
+    const std::int32_t n = systems_.front().n, m = systems_.front().m;
+    const std::int32_t nrhs = systems_.front().nrhs;
+    const std::int64_t rhs = rhsstride(systems_), band = bandstride(systems_);
+    for (std::size_t k = 0; k < systems_.size(); ++k) {
+      T* bk = b + static_cast<std::int64_t>(k) * rhs;
+      info_[k] = tridiagonal() ? lapacktridiagonalsolve(diagonals_.data() + k * n,
+                                                        subdiagonals_.data() + k * n, n, bk, nrhs)
+                               : lapackbandsolve(bands_.data() + k * band, n, m, bk, nrhs);
+    }
+    return 0;
+  }
+
+ private:
+  bool tridiagonal() const { return systems_.front().m == 1; }
+  const std::vector<testsystem<T>>& systems_;
+  std::int32_t* info_;
+  std::vector<T> bands_, diagonals_, subdiagonals_;
+};
+
 // One line of progress on standard error, rewritten in place; only when
 // standard error is a terminal, so that logs and pipes stay clean.
 class progressline {
@@ -271,6 +370,43 @@ struct workbench {
   }
 };
 
+// The same for a batch: every system's right-hand sides side by side, and
+// the status of each system's solve, which the solver writes. A call that
+// refuses its arguments (a negative status) fails every system.
+template <class T>
+struct batchbench {
+  const std::vector<testsystem<T>>& systems;
+  const benchoptions& options;
+  const std::vector<systemnorms>& norms;  // of each system
+  std::vector<T>& righthandsides;
+  std::vector<std::int32_t>& info;
+  progressline& progress;
+
+  T* refillrighthandsides() {
+    T* place = righthandsides.data();
+    for (const testsystem<T>& s : systems) place = std::copy(s.b.begin(), s.b.end(), place);
+    // A solver that leaves a system's status unwritten fails its check.
+    std::fill(info.begin(), info.end(), unwritten);
+    return righthandsides.data();
+  }
+  checkresult check(std::int32_t status) const {
+    checkresult worst;
+    if (status != 0) {
+      worst.status = status;
+      worst.pass = false;
+    }
+    const std::int64_t stride = rhsstride(systems);
+    for (std::size_t k = 0; k < systems.size(); ++k) {
+      const T* solution = righthandsides.data() + static_cast<std::int64_t>(k) * stride;
+      worst = worstof(worst,
+                      checksolution(systems[k], solution, status < 0 ? status : info[k], norms[k]));
+    }
+    return worst;
+  }
+
+  static constexpr std::int32_t unwritten = std::numeric_limits<std::int32_t>::min();
+};
+
 // Runs work() between two clock readings; returns its status.
 template <class Work>
 std::int32_t timed(Work&& work, interval& spent) {
@@ -292,13 +428,13 @@ void summarizeall(measured& out) {
   out.solvetime = summarize(out.solve);
 }
 
-template <class T, class Solver>
-void measureoneshots(workbench<T>& bench, Solver& solver, const std::string& label, measured& out) {
+template <class Bench, class Solver>
+void measureoneshots(Bench& bench, Solver& solver, const std::string& label, measured& out) {
   for (std::int32_t repeat = 1; repeat <= bench.options.repeat; ++repeat) {
     bench.progress.show("cspbench: %s, solve %d of %d", label.c_str(), repeat,
                         bench.options.repeat);
     solver.prepare();
-    T* righthandsides = bench.refillrighthandsides();
+    auto* righthandsides = bench.refillrighthandsides();
     interval spent;
     const std::int32_t status = timed([&] { return solver.solve(righthandsides); }, spent);
     out.wall.push_back(spent.wall);
@@ -358,24 +494,41 @@ void measure(workbench<T>& bench, Solver& solver, const std::string& label, meas
   }
 }
 
-template <class T>
-taskrun runtaskcount(workbench<T>& bench, std::size_t index) {
+// The run of the index-th task count: sets it, then timesolver(run, label)
+// measures the solver.
+template <class Measure>
+taskrun runtaskcount(const benchoptions& options, std::size_t index, Measure&& timesolver) {
   taskrun run;
-  run.requested = bench.options.tasks[index];
+  run.requested = options.tasks[index];
   settasks(run.requested);
   gettasks(run.used);
   char label[64];
   std::snprintf(label, sizeof label, "task count %d (%zu of %zu)", run.used, index + 1,
-                bench.options.tasks.size());
-  const method how = methodof(bench.options.method);
-  if (how == method::factorized) {
-    cspfactorized<T> solver(bench.s, run.requested);
-    measurecycles(bench, solver, label, run);
-  } else {
-    cspsolve<T> solver(bench.s, how, run.requested);
-    measureoneshots(bench, solver, label, run);
-  }
+                options.tasks.size());
+  timesolver(run, std::string(label));
   return run;
+}
+
+template <class T>
+taskrun runtaskcount(workbench<T>& bench, std::size_t index) {
+  return runtaskcount(bench.options, index, [&](taskrun& run, const std::string& label) {
+    const method how = methodof(bench.options.method);
+    if (how == method::factorized) {
+      cspfactorized<T> solver(bench.s, run.requested);
+      measurecycles(bench, solver, label, run);
+    } else {
+      cspsolve<T> solver(bench.s, how, run.requested);
+      measureoneshots(bench, solver, label, run);
+    }
+  });
+}
+
+template <class T>
+taskrun runtaskcount(batchbench<T>& bench, std::size_t index) {
+  return runtaskcount(bench.options, index, [&](taskrun& run, const std::string& label) {
+    cspbatched<T> solver(bench.systems, bench.info.data(), run.requested);
+    measureoneshots(bench, solver, label, run);
+  });
 }
 
 // LAPACK's routines that match the method: one-shot or factorization and
@@ -388,8 +541,10 @@ std::string lapackroutines(const benchoptions& options) {
   return p + shape + "sv";
 }
 
-template <class T>
-lapackrun runlapack(workbench<T>& bench) {
+// LAPACK's run, measured by timesolver(run, label) for the real kinds; the
+// complex kinds have none.
+template <class T, class Measure>
+lapackrun runlapack(const benchoptions& options, Measure&& timesolver) {
   lapackrun run;
   if constexpr (is_complex_v<T>) {
     run.note =
@@ -398,8 +553,15 @@ lapackrun runlapack(workbench<T>& bench) {
         "no comparison is made";
   } else {
     run.made = true;
-    run.routine = lapackroutines<T>(bench.options);
-    const std::string label = "LAPACK " + run.routine;
+    run.routine = lapackroutines<T>(options);
+    timesolver(run, "LAPACK " + run.routine);
+  }
+  return run;
+}
+
+template <class T>
+lapackrun runlapack(workbench<T>& bench) {
+  return runlapack<T>(bench.options, [&](lapackrun& run, const std::string& label) {
     if (bench.s.m == 1) {
       lapacktridiagonal<T> solver(bench.s);
       measure(bench, solver, label, run);
@@ -407,12 +569,23 @@ lapackrun runlapack(workbench<T>& bench) {
       lapackband<T> solver(bench.s);
       measure(bench, solver, label, run);
     }
-  }
-  return run;
+  });
+}
+
+template <class T>
+lapackrun runlapack(batchbench<T>& bench) {
+  return runlapack<T>(bench.options, [&](lapackrun& run, const std::string& label) {
+    lapackbatched<T> solver(bench.systems, bench.info.data());
+    measureoneshots(bench, solver, label, run);
+  });
+}
+
+summary divided(const summary& s, double divisor) {
+  return {s.median / divisor, s.min / divisor, s.max / divisor};
 }
 
 // Speedup and efficiency against the first run with one task, GFLOP/s,
-// the LAPACK ratios and the overall verdict.
+// the time per system, the LAPACK ratios and the overall verdict.
 void derive(benchresult& result) {
   const auto single = std::find_if(result.runs.begin(), result.runs.end(),
                                    [](const taskrun& run) { return run.used == 1; });
@@ -420,6 +593,7 @@ void derive(benchresult& result) {
   const lapackrun& lapack = result.lapack;
   for (taskrun& run : result.runs) {
     run.gflops = result.flops / run.time.median * 1e-9;
+    run.persystemtime = divided(run.time, result.systems);
     run.speedup = baseline / run.time.median;
     run.efficiency = run.speedup / run.used;
     run.lapackratio = lapack.made ? lapack.time.median / run.time.median : nan;
@@ -429,6 +603,7 @@ void derive(benchresult& result) {
   }
   if (lapack.made) {
     result.lapack.gflops = result.flops / lapack.time.median * 1e-9;
+    result.lapack.persystemtime = divided(lapack.time, result.systems);
     result.pass = result.pass && lapack.check.pass;
   }
 }
@@ -440,17 +615,64 @@ std::int64_t substitutedcolumns(const benchoptions& options) {
   return solves * options.nrhs;
 }
 
+matrixsource sourceof(const benchoptions& options) {
+  return options.matrix == "random" ? matrixsource::random : matrixsource::generator;
+}
+
+// The norms of every system of a batch, and the largest norm and condition
+// over them for the report.
+template <class T>
+std::vector<systemnorms> batchnorms(const std::vector<testsystem<T>>& systems,
+                                    systemnorms& largest) {
+  std::vector<systemnorms> norms;
+  norms.reserve(systems.size());
+  std::vector<T> scratch(systems.front().band.size());
+  for (const testsystem<T>& s : systems) {
+    norms.push_back(systemnormsof(s, scratch));
+    const systemnorms& next = norms.back();
+    largest.anorm = std::max(largest.anorm, next.anorm);
+    // A condition that could not be estimated (NaN) is the worst and stays.
+    if (!std::isnan(largest.condition) && !(largest.condition >= next.condition))
+      largest.condition = next.condition;
+  }
+  largest.source =
+      norms.front().source + ", the largest over " + std::to_string(systems.size()) + " systems";
+  return norms;
+}
+
+template <class T>
+benchresult runbatched(const benchoptions& options) {
+  benchresult result;
+  result.options = options;
+  result.systems = options.batch;
+  getcpus(result.processors);
+  result.flops = options.batch * flopcount(options.n, options.m, options.nrhs, is_complex_v<T>);
+  progressline progress;
+  progress.show("cspbench: building %d test systems", options.batch);
+  const std::vector<testsystem<T>> systems =
+      buildtestbatch<T>(options.n, options.m, options.nrhs, sourceof(options), options.batch);
+  progress.show("cspbench: estimating the condition numbers");
+  const std::vector<systemnorms> norms = batchnorms(systems, result.norms);
+  std::vector<T> righthandsides(systems.size() * rhsstride(systems));
+  std::vector<std::int32_t> info(systems.size());
+  batchbench<T> bench{systems, options, norms, righthandsides, info, progress};
+  for (std::size_t index = 0; index < options.tasks.size(); ++index)
+    result.runs.push_back(runtaskcount(bench, index));
+  if (options.comparelapack) result.lapack = runlapack(bench);
+  derive(result);
+  return result;
+}
+
 template <class T>
 benchresult runkind(const benchoptions& options) {
+  if (options.batch > 0) return runbatched<T>(options);
   benchresult result;
   result.options = options;
   getcpus(result.processors);
   result.flops = flopcount(options.n, options.m, substitutedcolumns(options), is_complex_v<T>);
   progressline progress;
   progress.show("cspbench: building the test system");
-  const matrixsource source =
-      options.matrix == "random" ? matrixsource::random : matrixsource::generator;
-  const testsystem<T> s = buildtestsystem<T>(options.n, options.m, options.nrhs, source);
+  const testsystem<T> s = buildtestsystem<T>(options.n, options.m, options.nrhs, sourceof(options));
   progress.show("cspbench: estimating the condition number");
   {
     std::vector<T> scratch(s.band.size());

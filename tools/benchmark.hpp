@@ -12,7 +12,8 @@
 // The timed repeats of one solver and the worst of their checks. A repeat
 // is one solve, or for the factorized method one cycle: a factorization,
 // then options.solves solves, each on a fresh copy of the right-hand sides
-// and each timed apart (the copies are not timed).
+// and each timed apart (the copies are not timed), or for the batched
+// method one solve of all options.batch systems.
 struct measured {
   std::vector<double> wall;       // seconds of each repeat; a cycle's: its parts' sum
   std::vector<double> cpu;        // processor seconds of each repeat, all threads
@@ -22,7 +23,8 @@ struct measured {
   summary cputime;                // of cpu
   summary factorizetime;          // of factorize; NaN for one-shot methods
   summary solvetime;              // of solve: the time per solve; NaN likewise
-  checkresult check;              // worst over every solve
+  summary persystemtime;          // time / systems per repeat (batched: / batch)
+  checkresult check;              // worst over every solve (batched: every system's)
 };
 
 // The solves of one task count.
@@ -48,15 +50,17 @@ struct lapackrun : measured {
 struct benchresult {
   benchoptions options;
   std::int32_t processors = 0;
-  double flops = 0;  // of one repeat: a solve, or a factorized cycle
-  systemnorms norms;
+  std::int32_t systems = 1;  // systems solved per repeat: options.batch when batched
+  double flops = 0;          // of one repeat: a solve, a factorized cycle, or a batch
+  systemnorms norms;         // batched: the largest norm and condition over the systems
   std::vector<taskrun> runs;
   lapackrun lapack;
   bool pass = true;  // every check of every solve passed
 };
 
-// runbenchmark(options): builds the test system of the kind asked for and
-// times and checks options.repeat solves (or factorized cycles) per task
-// count, and LAPACK's when asked. Progress goes to standard error when it is
+// runbenchmark(options): builds the test system (or batch of systems) of
+// the kind asked for and times and checks options.repeat solves (or
+// factorized cycles, or batched solves) per task count, and LAPACK's when
+// asked. Progress goes to standard error when it is
 // a terminal.
 benchresult runbenchmark(const benchoptions& options);

@@ -102,9 +102,11 @@ double physicalmemory() {
                                    : std::numeric_limits<double>::infinity();
 }
 
-// Checks that need several options together; solvesgiven: --solves was on
-// the command line. Returns the error, or "".
-std::string crosscheck(const benchoptions& options, bool solvesgiven) {
+// Checks that need several options together; solvesgiven, methodgiven:
+// --solves, --method was on the command line. Returns the error, or "".
+std::string crosscheck(const benchoptions& options, bool solvesgiven, bool methodgiven) {
+  if (options.batch > 0 && methodgiven)
+    return "--batch times csp_solve_batched_tasks_X and takes no --method";
   if (solvesgiven && options.method != "factorized")
     return "--solves applies to --method factorized only";
   if (options.m >= options.n)
@@ -136,6 +138,12 @@ std::string footer() {
          "--method factorized times the factorization and each solve apart; a row's\n"
          "time is their sum, and its operation count one factorization plus\n"
          "--solves times nrhs substitutions.\n"
+         "--batch B times csp_solve_batched_tasks_X on B systems of order N per call:\n"
+         "each repeat solves all B from fresh copies and checks every one; a row's\n"
+         "time is the call's, per sys s that time / B, the operation count B solves'.\n"
+         "With --matrix random system k is drawn from the seed of the single system\n"
+         "plus k; with the generator all share its matrix, and system k > 0 gets its\n"
+         "own random exact solution.\n"
          "Exit status: 0 every check PASS, 1 a check FAIL or an output file failed,\n"
          "2 bad input (nothing is run).\n";
 }
@@ -199,13 +207,14 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode) {
                  "element kind: 4 float, 8 double, z4 complex<float>, z8 complex<double>")
       ->check(CLI::IsMember({"4", "8", "z4", "z8"}))
       ->capture_default_str();
-  app.add_option("--method", options.method,
-                 "solver entry: mesolution, solution, decomposition (decomposition_csp "
-                 "then substitution_csp), auto (the C interface's csp_solve_tasks_X), or "
-                 "factorized (csp_factorize_tasks_X once, then --solves calls of "
-                 "csp_solve_factorized_tasks_X)")
-      ->check(CLI::IsMember({"mesolution", "solution", "decomposition", "auto", "factorized"}))
-      ->capture_default_str();
+  CLI::Option* method =
+      app.add_option("--method", options.method,
+                     "solver entry: mesolution, solution, decomposition (decomposition_csp "
+                     "then substitution_csp), auto (the C interface's csp_solve_tasks_X), or "
+                     "factorized (csp_factorize_tasks_X once, then --solves calls of "
+                     "csp_solve_factorized_tasks_X)")
+          ->check(CLI::IsMember({"mesolution", "solution", "decomposition", "auto", "factorized"}))
+          ->capture_default_str();
   CLI::Option* solves = app.add_option("--solves", options.solves,
                                        "solves per factorization of --method factorized, >= 1")
                             ->check(integerat(1))
@@ -215,18 +224,24 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode) {
                  "random (diagonally dominant, fixed seed)")
       ->check(CLI::IsMember({"generator", "random"}))
       ->capture_default_str();
+  app.add_option("--batch", options.batch,
+                 "time csp_solve_batched_tasks_X on B different systems of order N per "
+                 "call, B >= 1 (default: one system, --method's entry)")
+      ->type_name("B")
+      ->check(integerat(1));
   app.add_option("--tasks", tasks,
                  "task counts >= 1, e.g. 1,2,4 or 1-8 or 1,4-6 (default 1 to the processor "
                  "count); settasks caps each at min(processors, 32)")
       ->type_name("LIST")
       ->check(tasklist());
   app.add_option("--repeat", options.repeat,
-                 "timed solves (factorized: cycles) per task count, >= 1")
+                 "timed solves (factorized: cycles; batched: calls) per task count, >= 1")
       ->check(integerat(1))
       ->capture_default_str();
   app.add_flag("--compare-lapack", options.comparelapack,
                "also time reference LAPACK on the same system (real kinds): ?pbsv, ?ptsv "
-               "for M = 1, and for --method factorized ?pbtrf (?pttrf) with ?pbtrs (?pttrs)");
+               "for M = 1, and for --method factorized ?pbtrf (?pttrf) with ?pbtrs (?pttrs); with "
+               "--batch a loop of ?pbsv (?ptsv) over the systems");
   app.add_option("--json", options.json, "write the results as JSON")
       ->type_name("FILE")
       ->check(outputfile());
@@ -256,7 +271,9 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode) {
     getcpus(processors);
     for (std::int32_t t = 1; t <= std::max(processors, 1); ++t) options.tasks.push_back(t);
   }
-  error = crosscheck(options, solves->count() > 0);
+  const bool methodgiven = method->count() > 0;
+  if (options.batch > 0 && !methodgiven) options.method = "batched";
+  error = crosscheck(options, solves->count() > 0, methodgiven);
   if (!error.empty()) {
     std::fprintf(stderr, "cspbench: error: %s\n", error.c_str());
     exitcode = 2;

@@ -14,6 +14,7 @@ struct benchoptions {
   std::string method = "mesolution";
   std::int32_t solves = 10;          // solves per factorization (method factorized)
   std::string matrix = "generator";  // generator or random
+  std::int32_t batch = 0;            // systems per batched solve; 0: one system, not batched
   std::vector<std::int32_t> tasks;   // requested task counts, in order
   std::int32_t repeat = 5;
   bool comparelapack = false;
@@ -29,7 +30,8 @@ struct benchoptions {
 //   made here: numbers and their ranges, kind, method and matrix, --solves
 //   given only with the factorized method, the task list,
 //   the output folders, gnuplot for --plot, and the memory the problem
-//   needs against the machine's physical memory.
+//   needs against the machine's physical memory. With --batch the method
+//   becomes "batched" and an explicit --method is refused.
 bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode);
 
 // parsetasklist(text, tasks, error)

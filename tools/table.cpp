@@ -24,11 +24,14 @@ std::string field(const char* format, double value) {
   return text;
 }
 
-void printrow(std::FILE* out, const taskrun& run, bool lapack) {
-  std::fprintf(out, "%6d %9.4g %9.4g %9.4g %9.4g %8.4g %8s %6s %11s %11s %6d  %s", run.used,
-               run.time.median, run.time.min, run.time.max, run.cputime.median, run.gflops,
-               field("%.2f", run.speedup).c_str(), field("%.2f", run.efficiency).c_str(),
-               field("%.3g", run.check.errorratio).c_str(),
+bool batched(const benchoptions& options) { return options.batch > 0; }
+
+void printrow(std::FILE* out, const taskrun& run, bool lapack, bool batch) {
+  std::fprintf(out, "%6d %9.4g", run.used, run.time.median);
+  if (batch) std::fprintf(out, " %9.4g", run.persystemtime.median);
+  std::fprintf(out, " %9.4g %9.4g %9.4g %8.4g %8s %6s %11s %11s %6d  %s", run.time.min,
+               run.time.max, run.cputime.median, run.gflops, field("%.2f", run.speedup).c_str(),
+               field("%.2f", run.efficiency).c_str(), field("%.3g", run.check.errorratio).c_str(),
                field("%.3g", run.check.residualratio).c_str(), run.check.status,
                run.check.pass ? "PASS" : "FAIL");
   if (lapack) std::fprintf(out, " %9s", field("%.2fx", run.lapackratio).c_str());
@@ -81,11 +84,15 @@ void printlapack(std::FILE* out, const benchresult& result) {
     if (!lapack.note.empty()) std::fprintf(out, "LAPACK comparison: %s.\n", lapack.note.c_str());
     return;
   }
+  const std::string each = batched(result.options) ? ", one call per system" : "";
+  char persystem[48] = "";
+  if (batched(result.options))
+    std::snprintf(persystem, sizeof persystem, " (per system %.4g s)", lapack.persystemtime.median);
   std::fprintf(out,
-               "LAPACK %s (reference LAPACK, serial): median %.4g s, min %.4g s, max %.4g s, "
+               "LAPACK %s%s (reference LAPACK, serial): median %.4g s%s, min %.4g s, max %.4g s, "
                "%.4g GFLOP/s, error ratio %s, residual ratio %s, info %d, %s\n",
-               lapack.routine.c_str(), lapack.time.median, lapack.time.min, lapack.time.max,
-               lapack.gflops, field("%.3g", lapack.check.errorratio).c_str(),
+               lapack.routine.c_str(), each.c_str(), lapack.time.median, persystem, lapack.time.min,
+               lapack.time.max, lapack.gflops, field("%.3g", lapack.check.errorratio).c_str(),
                field("%.3g", lapack.check.residualratio).c_str(), lapack.check.status,
                lapack.check.pass ? "PASS" : "FAIL");
   std::fprintf(
@@ -99,7 +106,9 @@ void printheading(std::FILE* out, const benchoptions& options) {
   getcpus(processors);
   const std::string cycle =
       factorized(options) ? " (" + std::to_string(options.solves) + " solves per factorization)"
-                          : "";
+      : batched(options)
+          ? " (csp_solve_batched_tasks_X, " + std::to_string(options.batch) + " systems per call)"
+          : "";
   std::fprintf(out,
                "cspbench: N = %d, M = %d, nrhs = %d, kind %s (%s), method %s%s, matrix %s, "
                "%d repeats\n",
@@ -107,27 +116,39 @@ void printheading(std::FILE* out, const benchoptions& options) {
                options.method.c_str(), cycle.c_str(), options.matrix.c_str(), options.repeat);
   std::fprintf(out, "Machine: %d processors\n", processors);
   std::fprintf(out,
-               "Checks of every solve: error ratio ||x-x*||/(||x*|| cond(A) eps) <= %g, "
+               "Checks of every %s: error ratio ||x-x*||/(||x*|| cond(A) eps) <= %g, "
                "residual ratio ||b-Ax||/(||A|| ||x|| N eps) <= %g, status 0\n",
-               checkthreshold, checkthreshold);
+               batched(options) ? "system of every solve" : "solve", checkthreshold,
+               checkthreshold);
   std::fflush(out);
 }
 
 void printtable(std::FILE* out, const benchresult& result) {
   std::fprintf(out, "Condition estimate: cond_inf(A) = %s (%s)\n",
                field("%.3g", result.norms.condition).c_str(), result.norms.source.c_str());
+  const bool batch = batched(result.options);
+  const std::string per = factorized(result.options) ? "cycle of factorization and solves"
+                          : batch
+                              ? "batched solve of " + std::to_string(result.systems) + " systems"
+                              : "solve";
   std::fprintf(out, "Operation count: %.6g flops per %s (formula: cspbench --help)\n\n",
-               result.flops,
-               factorized(result.options) ? "cycle of factorization and solves" : "solve");
+               result.flops, per.c_str());
   const bool lapack = result.lapack.made;
-  std::fprintf(out, "%6s %9s %9s %9s %9s %8s %8s %6s %11s %11s %6s  %s%s\n", "tasks", "median s",
-               "min s", "max s", "cpu s", "GFLOP/s", "speedup", "effic.", "error ratio",
-               "resid ratio", "status", "check", lapack ? " vs LAPACK" : "");
-  for (const taskrun& run : result.runs) printrow(out, run, lapack);
+  std::fprintf(out, "%6s %9s", "tasks", "median s");
+  if (batch) std::fprintf(out, " %9s", "per sys s");
+  std::fprintf(out, " %9s %9s %9s %8s %8s %6s %11s %11s %6s  %s%s\n", "min s", "max s", "cpu s",
+               "GFLOP/s", "speedup", "effic.", "error ratio", "resid ratio", "status", "check",
+               lapack ? " vs LAPACK" : "");
+  for (const taskrun& run : result.runs) printrow(out, run, lapack, batch);
   std::fprintf(out,
                "\nWall seconds over %d repeats (monotonic clock); cpu s: median processor time of "
                "the process, all threads; speedup and effic. against the one-task row\n",
                result.options.repeat);
+  if (batch)
+    std::fprintf(out,
+                 "Each repeat solves all %d systems in one call; per sys s = median s / %d; "
+                 "error and residual ratios: the worst over every system\n",
+                 result.systems, result.systems);
   if (std::isnan(result.runs.front().speedup))
     std::fprintf(out, "No speedup: the task list has no run with one task\n");
   printcapped(out, result);

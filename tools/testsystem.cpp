@@ -35,6 +35,7 @@ void build(testsystem<std::complex<double>>& s) {
 template <class R>
 class uniformdraws {
  public:
+  explicit uniformdraws(std::uint64_t seed) : engine_(seed) {}
   R next() {
     constexpr int bits = std::numeric_limits<R>::digits;
     const R unit = std::ldexp(static_cast<R>(engine_() >> (64 - bits)), -bits);
@@ -42,7 +43,7 @@ class uniformdraws {
   }
 
  private:
-  std::mt19937_64 engine_{randomseed};
+  std::mt19937_64 engine_;
 };
 
 template <class T>
@@ -86,9 +87,16 @@ void multiplyexactly(testsystem<T>& s) {
   }
 }
 
+// Exact solutions x for the matrix of s, and b = A*x.
 template <class T>
-void randomsystem(testsystem<T>& s) {
-  uniformdraws<real_t<T>> draws;
+void drawsolutions(testsystem<T>& s, uniformdraws<real_t<T>>& draws) {
+  for (T& entry : s.x) entry = draw<T>(draws);
+  multiplyexactly(s);
+}
+
+template <class T>
+void randomsystem(testsystem<T>& s, std::uint64_t seed) {
+  uniformdraws<real_t<T>> draws(seed);
   const band_matrix<T> a{s.band.data(), s.m};
   std::vector<double> offdiagonal(static_cast<std::size_t>(s.n), 0.0);
   for (std::int64_t j = 1; j <= s.n; ++j) {
@@ -100,15 +108,14 @@ void randomsystem(testsystem<T>& s) {
   }
   for (std::int64_t i = 1; i <= s.n; ++i)
     a(i, i) = dominantdiagonal<T>(offdiagonal[static_cast<std::size_t>(i - 1)]);
-  for (T& entry : s.x) entry = draw<T>(draws);
-  multiplyexactly(s);
+  drawsolutions(s, draws);
 }
 
 }  // namespace
 
 template <class T>
 testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs,
-                              matrixsource source) {
+                              matrixsource source, std::uint64_t seed) {
   testsystem<T> s;
   s.n = n;
   s.m = m;
@@ -117,19 +124,39 @@ testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs,
   s.b.assign(static_cast<std::size_t>(std::int64_t(n) * nrhs), T(0));
   s.x.assign(s.b.size(), T(0));
   if (source == matrixsource::random) {
-    randomsystem(s);
+    randomsystem(s, seed);
   } else {
     build(s);
   }
   return s;
 }
 
-template testsystem<float> buildtestsystem(std::int32_t, std::int32_t, std::int32_t, matrixsource);
-template testsystem<double> buildtestsystem(std::int32_t, std::int32_t, std::int32_t, matrixsource);
-template testsystem<std::complex<float>> buildtestsystem(std::int32_t, std::int32_t, std::int32_t,
-                                                         matrixsource);
-template testsystem<std::complex<double>> buildtestsystem(std::int32_t, std::int32_t, std::int32_t,
-                                                          matrixsource);
+template <class T>
+std::vector<testsystem<T>> buildtestbatch(std::int32_t n, std::int32_t m, std::int32_t nrhs,
+                                          matrixsource source, std::int32_t batch) {
+  std::vector<testsystem<T>> systems;
+  systems.reserve(static_cast<std::size_t>(batch));
+  for (std::int32_t k = 0; k < batch; ++k) {
+    if (source == matrixsource::random || k == 0) {
+      systems.push_back(buildtestsystem<T>(n, m, nrhs, source, randomseed + k));
+    } else {
+      systems.push_back(systems.front());
+      uniformdraws<real_t<T>> draws(randomseed + k);
+      drawsolutions(systems.back(), draws);
+    }
+  }
+  return systems;
+}
+
+#define CSPBENCH_TESTSYSTEM_KIND(T)                                                              \
+  template testsystem<T> buildtestsystem(std::int32_t, std::int32_t, std::int32_t, matrixsource, \
+                                         std::uint64_t);                                         \
+  template std::vector<testsystem<T>> buildtestbatch(std::int32_t, std::int32_t, std::int32_t,   \
+                                                     matrixsource, std::int32_t);
+CSPBENCH_TESTSYSTEM_KIND(float)
+CSPBENCH_TESTSYSTEM_KIND(double)
+CSPBENCH_TESTSYSTEM_KIND(std::complex<float>)
+CSPBENCH_TESTSYSTEM_KIND(std::complex<double>)
 
 std::size_t elementbytes(const std::string& kind) {
   if (kind == "4") return sizeof(float);
@@ -149,6 +176,8 @@ double problembytes(const benchoptions& options) {
   const bool realkind = options.kind == "4" || options.kind == "8";
   // The condition estimate: 2N reals and N integers.
   const double condition = realkind ? n * (2.0 * elementbytes(options.kind) + 4.0) : 0;
-  return static_cast<double>(elementbytes(options.kind)) * (2 * band + 3 * n * nrhs + work) +
+  const double systems = std::max<std::int32_t>(options.batch, 1);
+  return systems * static_cast<double>(elementbytes(options.kind)) *
+             (2 * band + 3 * n * nrhs + work) +
          condition;
 }

@@ -39,15 +39,28 @@ struct testsystem {
 //   ones; b = A*x is accumulated in extended precision and rounded once.
 enum class matrixsource { generator, random };
 
-// The seed of every random system: the same system for the same N, M, nrhs
-// and kind, on every run and machine.
+// The seed of the random system (of system k of a batch: randomseed + k):
+// the same systems for the same N, M, nrhs and kind, on every run and
+// machine.
 inline constexpr std::uint64_t randomseed = 20240611;
 
-// buildtestsystem(n, m, nrhs, source): allocates and builds the system of
-// kind T.
+// buildtestsystem(n, m, nrhs, source, seed): allocates and builds the
+// system of kind T; seed is the random system's (the generator has none).
 template <class T>
 testsystem<T> buildtestsystem(std::int32_t n, std::int32_t m, std::int32_t nrhs,
-                              matrixsource source = matrixsource::generator);
+                              matrixsource source = matrixsource::generator,
+                              std::uint64_t seed = randomseed);
+
+// buildtestbatch(n, m, nrhs, source, batch): the batch systems of --batch,
+// each different, system 0 the one buildtestsystem builds.
+//   random:    system k is the random system of seed randomseed + k.
+//   generator: every system has the generator's matrix; system k > 0 its
+//              own exact solutions, drawn like those of the random systems
+//              from seed randomseed + k, with b = A*x accumulated in
+//              extended precision and rounded once.
+template <class T>
+std::vector<testsystem<T>> buildtestbatch(std::int32_t n, std::int32_t m, std::int32_t nrhs,
+                                          matrixsource source, std::int32_t batch);
 
 // Bytes of one element of a kind ("4", "8", "z4", "z8").
 std::size_t elementbytes(const std::string& kind);
@@ -55,5 +68,5 @@ std::size_t elementbytes(const std::string& kind);
 // problembytes(options): the memory a run allocates: the pristine system,
 // its working copies, the exact solutions, the solver's work area
 // (mesolution) or factorization (factorized), and the condition estimate's
-// work space (real kinds).
+// work space (real kinds); all but the last --batch times over.
 double problembytes(const benchoptions& options);

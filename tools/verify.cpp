@@ -78,9 +78,9 @@ double dominancebound(const testsystem<T>& s) {
 
 // ||b(:, r) - A*x(:, r)||_inf.
 template <class T>
-double residualnorm(const testsystem<T>& s, const std::vector<T>& solution, std::int64_t r) {
+double residualnorm(const testsystem<T>& s, const T* solution, std::int64_t r) {
   const band_matrix<const T> a{s.band.data(), s.m};
-  const column_major<const T> xs{solution.data(), s.n};
+  const column_major<const T> xs{solution, s.n};
   const column_major<const T> bs{s.b.data(), s.n};
   double norm = 0;
   for (std::int64_t i = 1; i <= s.n; ++i) {
@@ -95,17 +95,16 @@ double residualnorm(const testsystem<T>& s, const std::vector<T>& solution, std:
 
 // ||v(:, r)||_inf and ||v(:, r) - w(:, r)||_inf.
 template <class T>
-double columnnorm(const std::vector<T>& v, std::int64_t n, std::int64_t r) {
-  const column_major<const T> vs{v.data(), n};
+double columnnorm(const T* v, std::int64_t n, std::int64_t r) {
+  const column_major<const T> vs{v, n};
   double norm = 0;
   for (std::int64_t i = 1; i <= n; ++i) norm = worse(norm, modulus(vs(i, r)));
   return norm;
 }
 template <class T>
-double differencenorm(const std::vector<T>& v, const std::vector<T>& w, std::int64_t n,
-                      std::int64_t r) {
-  const column_major<const T> vs{v.data(), n};
-  const column_major<const T> ws{w.data(), n};
+double differencenorm(const T* v, const T* w, std::int64_t n, std::int64_t r) {
+  const column_major<const T> vs{v, n};
+  const column_major<const T> ws{w, n};
   double norm = 0;
   for (std::int64_t i = 1; i <= n; ++i) norm = worse(norm, modulus(vs(i, r) - ws(i, r)));
   return norm;
@@ -136,13 +135,14 @@ systemnorms systemnormsof(const testsystem<T>& s, std::vector<T>& scratch) {
 }
 
 template <class T>
-checkresult checksolution(const testsystem<T>& s, const std::vector<T>& solution,
-                          std::int32_t status, const systemnorms& norms) {
+checkresult checksolution(const testsystem<T>& s, const T* solution, std::int32_t status,
+                          const systemnorms& norms) {
   checkresult check;
   check.status = status;
   const double eps = epsilonof<T>();
   for (std::int64_t r = 1; r <= s.nrhs; ++r) {
-    const double error = ratio(differencenorm(solution, s.x, s.n, r), columnnorm(s.x, s.n, r));
+    const double error =
+        ratio(differencenorm(solution, s.x.data(), s.n, r), columnnorm(s.x.data(), s.n, r));
     const double residual =
         ratio(residualnorm(s, solution, r), norms.anorm * columnnorm(solution, s.n, r) * s.n * eps);
     check.relativeerror = worse(check.relativeerror, error);
@@ -170,13 +170,11 @@ template systemnorms systemnormsof(const testsystem<std::complex<float>>&,
                                    std::vector<std::complex<float>>&);
 template systemnorms systemnormsof(const testsystem<std::complex<double>>&,
                                    std::vector<std::complex<double>>&);
-template checkresult checksolution(const testsystem<float>&, const std::vector<float>&,
-                                   std::int32_t, const systemnorms&);
-template checkresult checksolution(const testsystem<double>&, const std::vector<double>&,
-                                   std::int32_t, const systemnorms&);
+template checkresult checksolution(const testsystem<float>&, const float*, std::int32_t,
+                                   const systemnorms&);
+template checkresult checksolution(const testsystem<double>&, const double*, std::int32_t,
+                                   const systemnorms&);
 template checkresult checksolution(const testsystem<std::complex<float>>&,
-                                   const std::vector<std::complex<float>>&, std::int32_t,
-                                   const systemnorms&);
+                                   const std::complex<float>*, std::int32_t, const systemnorms&);
 template checkresult checksolution(const testsystem<std::complex<double>>&,
-                                   const std::vector<std::complex<double>>&, std::int32_t,
-                                   const systemnorms&);
+                                   const std::complex<double>*, std::int32_t, const systemnorms&);

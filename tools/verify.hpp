@@ -35,10 +35,15 @@ template <class T>
 systemnorms systemnormsof(const testsystem<T>& s, std::vector<T>& scratch);
 
 // checksolution(s, solution, status, norms): the checks of one solve whose
-// computed solutions (N x nrhs) are in solution.
+// computed solutions (N x nrhs, leading dimension N) are in solution.
+template <class T>
+checkresult checksolution(const testsystem<T>& s, const T* solution, std::int32_t status,
+                          const systemnorms& norms);
 template <class T>
 checkresult checksolution(const testsystem<T>& s, const std::vector<T>& solution,
-                          std::int32_t status, const systemnorms& norms);
+                          std::int32_t status, const systemnorms& norms) {
+  return checksolution(s, solution.data(), status, norms);
+}
 
 // worstof(a, b): the larger ratios, the first nonzero status, both verdicts.
 checkresult worstof(const checkresult& a, const checkresult& b);

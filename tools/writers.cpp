@@ -82,6 +82,7 @@ nlohmann::json tojson(const summary& s) {
 }
 
 bool factorized(const benchoptions& options) { return options.method == "factorized"; }
+bool batched(const benchoptions& options) { return options.batch > 0; }
 
 // The parts of the factorized method's cycles.
 void addparts(nlohmann::json& target, const measured& m) {
@@ -99,7 +100,7 @@ nlohmann::json tojson(const checkresult& c) {
           {"pass", c.pass}};
 }
 
-nlohmann::json tojson(const taskrun& run, bool cycles) {
+nlohmann::json tojson(const taskrun& run, bool cycles, bool batch) {
   nlohmann::json j = {{"tasks_requested", run.requested},
                       {"tasks", run.used},
                       {"capped", run.used != run.requested},
@@ -117,10 +118,11 @@ nlohmann::json tojson(const taskrun& run, bool cycles) {
     j["lapack_factorize_ratio"] = number(run.factorizeratio);
     j["lapack_solve_ratio"] = number(run.solveratio);
   }
+  if (batch) j["per_system_time"] = tojson(run.persystemtime);
   return j;
 }
 
-nlohmann::json tojson(const lapackrun& lapack, bool cycles) {
+nlohmann::json tojson(const lapackrun& lapack, bool cycles, bool batch) {
   if (!lapack.made) return nullptr;
   nlohmann::json j = {{"routine", lapack.routine},
                       {"wall_seconds", lapack.wall},
@@ -128,14 +130,16 @@ nlohmann::json tojson(const lapackrun& lapack, bool cycles) {
                       {"gflops", lapack.gflops},
                       {"check", tojson(lapack.check)}};
   if (cycles) addparts(j, lapack);
+  if (batch) j["per_system_time"] = tojson(lapack.persystemtime);
   return j;
 }
 
 nlohmann::json tojson(const benchresult& result) {
   const benchoptions& o = result.options;
   const bool cycles = factorized(o);
+  const bool batch = batched(o);
   nlohmann::json runs = nlohmann::json::array();
-  for (const taskrun& run : result.runs) runs.push_back(tojson(run, cycles));
+  for (const taskrun& run : result.runs) runs.push_back(tojson(run, cycles, batch));
   return {{"program", "cspbench"},
           {"problem",
            {{"n", o.n},
@@ -145,6 +149,7 @@ nlohmann::json tojson(const benchresult& result) {
             {"method", o.method},
             {"solves", cycles ? nlohmann::json(o.solves) : nlohmann::json()},
             {"matrix", o.matrix},
+            {"batch", batch ? nlohmann::json(o.batch) : nlohmann::json()},
             {"repeat", o.repeat}}},
           {"processors", result.processors},
           {"flops", result.flops},
@@ -153,7 +158,7 @@ nlohmann::json tojson(const benchresult& result) {
           {"condition_source", result.norms.source},
           {"threshold", checkthreshold},
           {"runs", runs},
-          {"lapack", tojson(result.lapack, cycles)},
+          {"lapack", tojson(result.lapack, cycles, batch)},
           {"lapack_note", result.lapack.note},
           {"pass", result.pass}};
 }
@@ -186,7 +191,8 @@ std::string plotscript(const benchresult& result, const std::string& output) {
     << "set output " << gnuplotquoted(output) << "\n"
     << "set title "
     << gnuplotquoted("cspbench: N = " + std::to_string(o.n) + ", M = " + std::to_string(o.m) +
-                     ", nrhs = " + std::to_string(o.nrhs) + ", kind " + o.kind + ", " + o.method)
+                     ", nrhs = " + std::to_string(o.nrhs) + ", kind " + o.kind + ", " + o.method +
+                     (batched(o) ? " " + std::to_string(o.batch) + " systems" : ""))
     << "\nset xlabel 'tasks'\nset ylabel 'wall time (s), median with min and max'\n"
     << "set xrange [" << lo - 0.5 << ":" << hi + 0.5 << "]\nset yrange [0:*]\n"
     << (hi - lo <= 16 ? "set xtics 1\n" : "")
@@ -217,40 +223,45 @@ bool writecsv(const std::string& path, const benchresult& result, std::string& e
       "speedup,efficiency,relative_error,error_ratio,residual_ratio,status,check,"
       "lapack_median_s,lapack_ratio,matrix,solves,factorize_median_s,solve_median_s,"
       "lapack_factorize_median_s,lapack_solve_median_s,lapack_factorize_ratio,"
-      "lapack_solve_ratio\n";
+      "lapack_solve_ratio,batch,per_system_median_s,lapack_per_system_median_s\n";
   const bool lapack = result.lapack.made;
-  // The parts of factorized cycles are NaN, so empty, for one-shot methods.
+  // The parts of factorized cycles are NaN, so empty, for one-shot methods;
+  // the batch columns are empty unless batched.
   const auto lapackvalue = [&](double value) { return lapack ? csvnumber(value) : ""; };
   for (const taskrun& run : result.runs) {
-    const std::string fields[] = {std::to_string(o.n),
-                                  std::to_string(o.m),
-                                  std::to_string(o.nrhs),
-                                  o.kind,
-                                  o.method,
-                                  std::to_string(run.requested),
-                                  std::to_string(run.used),
-                                  csvnumber(run.time.median),
-                                  csvnumber(run.time.min),
-                                  csvnumber(run.time.max),
-                                  csvnumber(run.cputime.median),
-                                  csvnumber(run.gflops),
-                                  csvnumber(run.speedup),
-                                  csvnumber(run.efficiency),
-                                  csvnumber(run.check.relativeerror),
-                                  csvnumber(run.check.errorratio),
-                                  csvnumber(run.check.residualratio),
-                                  std::to_string(run.check.status),
-                                  run.check.pass ? "PASS" : "FAIL",
-                                  lapackvalue(result.lapack.time.median),
-                                  csvnumber(run.lapackratio),
-                                  o.matrix,
-                                  factorized(o) ? std::to_string(o.solves) : "",
-                                  csvnumber(run.factorizetime.median),
-                                  csvnumber(run.solvetime.median),
-                                  lapackvalue(result.lapack.factorizetime.median),
-                                  lapackvalue(result.lapack.solvetime.median),
-                                  csvnumber(run.factorizeratio),
-                                  csvnumber(run.solveratio)};
+    const std::string fields[] = {
+        std::to_string(o.n),
+        std::to_string(o.m),
+        std::to_string(o.nrhs),
+        o.kind,
+        o.method,
+        std::to_string(run.requested),
+        std::to_string(run.used),
+        csvnumber(run.time.median),
+        csvnumber(run.time.min),
+        csvnumber(run.time.max),
+        csvnumber(run.cputime.median),
+        csvnumber(run.gflops),
+        csvnumber(run.speedup),
+        csvnumber(run.efficiency),
+        csvnumber(run.check.relativeerror),
+        csvnumber(run.check.errorratio),
+        csvnumber(run.check.residualratio),
+        std::to_string(run.check.status),
+        run.check.pass ? "PASS" : "FAIL",
+        lapackvalue(result.lapack.time.median),
+        csvnumber(run.lapackratio),
+        o.matrix,
+        factorized(o) ? std::to_string(o.solves) : "",
+        csvnumber(run.factorizetime.median),
+        csvnumber(run.solvetime.median),
+        lapackvalue(result.lapack.factorizetime.median),
+        lapackvalue(result.lapack.solvetime.median),
+        csvnumber(run.factorizeratio),
+        csvnumber(run.solveratio),
+        batched(o) ? std::to_string(o.batch) : "",
+        batched(o) ? csvnumber(run.persystemtime.median) : "",
+        batched(o) ? lapackvalue(result.lapack.persystemtime.median) : ""};
     for (std::size_t k = 0; k < std::size(fields); ++k) text += (k ? "," : "") + fields[k];
     text += "\n";
   }
