@@ -62,6 +62,11 @@ class factorization {
   vector<T>* z = nullptr;        // per group: M x M
   T* reduced = nullptr;          // per separator: D_k and S_k, M x M each
   std::int64_t* spikeends = nullptr;  // per group
+  // Per group, from the groups' factorization to the separators': E, F, G.
+  vector<T>* e = nullptr;
+  vector<T>* fblocks = nullptr;
+  vector<T>* g = nullptr;
+  T* outside = nullptr;  // in a window: F and G of the partitions beside it
 
   ~factorization() {
     std::free(records);
@@ -69,27 +74,42 @@ class factorization {
     std::free(z);
     std::free(reduced);
     std::free(spikeends);
+    releaseblocks();
+  }
+  void releaseblocks() {
+    std::free(e);
+    std::free(fblocks);
+    std::free(g);
+    std::free(outside);
+    e = fblocks = g = nullptr;
+    outside = nullptr;
   }
 
   std::int64_t recordcount() const { return groups * shape.rows * (shape.m + 1); }
   std::int64_t spikecount() const { return groups * shape.rows * shape.m; }
   std::int64_t blocksize() const { return shape.m * shape.m; }
+  // Separators firstheld .. with a block of the reduced system here: their
+  // own D_k, and S_k for the one after the window.
+  std::int64_t reducedcount() const {
+    return std::max<std::int64_t>(0, std::min(shape.lastheld + 1, shape.parts - 1) - shape.firstheld + 1);
+  }
 
   // Group gi (0-based) with the given per-group blocks E, F, G and stage.
-  group<T, W> groupof(std::int64_t gi, vector<T>* e, vector<T>* f, vector<T>* g,
+  group<T, W> groupof(std::int64_t gi, vector<T>* eb, vector<T>* fb, vector<T>* gb,
                       vector<T>* stage) const {
     const std::int64_t b = blocksize();
     return {records + gi * shape.rows * (shape.m + 1), spikes + gi * shape.rows * shape.m,
-            z + gi * b, e ? e + gi * b : nullptr,
-            f ? f + gi * b : nullptr, g ? g + gi * b : nullptr, stage, shape.m, shape.rows,
-            spikeends + gi, gi * W + 1};
+            z + gi * b, eb ? eb + gi * b : nullptr,
+            fb ? fb + gi * b : nullptr, gb ? gb + gi * b : nullptr, stage, shape.m, shape.rows,
+            spikeends + gi, shape.firstheld + gi * W};
   }
-  // Element (i, j), 0-based, of block `blocks` of partition p's group,
-  // from its lane.
+  // Element (i, j), 0-based, of block `blocks` of held partition p's
+  // group, from its lane.
   T element(const vector<T>* blocks, std::int64_t p, std::int64_t i, std::int64_t j) const {
-    return lane(blocks[(p - 1) / W * blocksize() + i * shape.m + j], (p - 1) % W);
+    const std::int64_t index = p - shape.firstheld;
+    return lane(blocks[index / W * blocksize() + i * shape.m + j], index % W);
   }
-  T* diagonalblock(std::int64_t k) const { return reduced + (k - 1) * 2 * blocksize(); }
+  T* diagonalblock(std::int64_t k) const { return reduced + (k - shape.firstheld) * 2 * blocksize(); }
   T* couplingblock(std::int64_t k) const { return diagonalblock(k) + blocksize(); }
 };
 
@@ -99,10 +119,7 @@ template <class T>
 struct factorjob {
   band_matrix<const T> a;
   factorization<T>* f;
-  vector<T>* e;
-  vector<T>* fblocks;
-  vector<T>* g;
-  vector<T>* stages;  // 2M+1 vectors per group
+  vector<T>* stages;  // 2M+2 vectors per group
   std::int64_t next = 0;
   std::int32_t rejected = 0;
   team t;
@@ -114,7 +131,7 @@ void factortask(factorjob<T>& job) {
   const std::int64_t stagesize = 2 * f.shape.m + 2;
   for (std::int64_t gi = 0;
        takeitem(job.t.lockid, job.next, f.groups, &job.rejected, gi);) {
-    const auto g = f.groupof(gi, job.e, job.fblocks, job.g, job.stages + gi * stagesize);
+    const auto g = f.groupof(gi, f.e, f.fblocks, f.g, job.stages + gi * stagesize);
     if (!factorgroup(job.a, f.shape, g, stagewise::entrytolerance<T>())) {
       lockonparallellock(job.t.lockid);
       job.rejected = 1;
@@ -123,67 +140,135 @@ void factortask(factorjob<T>& job) {
   }
 }
 
-// The reduced system's blocks from the partitions' E, F and G, factored.
+// Block `which` (F or G) of held partition p as a row-major M x M array.
 template <class T>
-bool factorreduced(factorization<T>& f, const vector<T>* e, const vector<T>* fb,
-                   const vector<T>* g) {
-  const std::int64_t m = f.shape.m, parts = f.shape.parts;
-  for (std::int64_t k = 1; k < parts; ++k) {
+void copyblock(const factorization<T>& f, const vector<T>* which, std::int64_t p, T* to) {
+  const std::int64_t m = f.shape.m;
+  for (std::int64_t i = 0; i < m; ++i) {
+    for (std::int64_t j = 0; j < m; ++j) to[i * m + j] = f.element(which, p, i, j);
+  }
+}
+
+// A link for a window that is the whole system: it has no neighbours, and
+// nothing is ever sent or received.
+template <class T>
+class nolink final : public link<T> {
+ public:
+  void toprevious(const T*, std::int64_t, std::int64_t, std::int64_t) override {}
+  void tonext(const T*, std::int64_t, std::int64_t, std::int64_t) override {}
+  void fromprevious(T*, std::int64_t, std::int64_t, std::int64_t) override {}
+  void fromnext(T*, std::int64_t, std::int64_t, std::int64_t) override {}
+};
+
+}  // namespace
+
+// The reduced system's blocks of the window's separators, from E, F and G,
+// factored in order: a separator needs S_k of the one before, which the
+// previous window computes for the window's first. F and G of the
+// partition after the window come from the next window, which gets S back.
+template <class T>
+bool factorseparators(factorization<T>& f, link<T>& neighbours) {
+  const layout& s = f.shape;
+  const std::int64_t m = s.m, first = s.firstheld, last = s.lastheld, b = f.blocksize();
+  T* const outside = f.outside;
+  T* const nextf = outside;  // F and G of partition last+1
+  T* const nextg = outside + b;
+  if (first > 1) {
+    copyblock(f, f.fblocks, first, outside + 2 * b);
+    copyblock(f, f.g, first, outside + 3 * b);
+    neighbours.toprevious(outside + 2 * b, 2 * b, 2 * b, 1);
+  }
+  if (last < s.parts) neighbours.fromnext(nextf, 2 * b, 2 * b, 1);
+  if (first > 1 && first < s.parts) neighbours.fromprevious(f.couplingblock(first), b, b, 1);
+  bool factored = true;
+  for (std::int64_t k = first; factored && k <= s.lastseparator(); ++k) {
     T* const d = f.diagonalblock(k);
     for (std::int64_t i = 0; i < m; ++i) {
       for (std::int64_t j = 0; j <= i; ++j) {
-        d[i * m + j] = f.element(e, k, i, j) + f.element(fb, k + 1, i, j);
+        const T right = k < last ? f.element(f.fblocks, k + 1, i, j) : nextf[i * m + j];
+        d[i * m + j] = f.element(f.e, k, i, j) + right;
       }
     }
     if (k > 1) subtractsquare(d, f.couplingblock(k), m);
-    if (!factorblock(d, m, stagewise::entrytolerance<T>())) return false;
-    if (k + 1 < parts) {
-      T* const s = f.couplingblock(k + 1);
+    factored = factorblock(d, m, stagewise::entrytolerance<T>());
+    if (factored && k + 1 < s.parts) {
+      T* const coupling = f.couplingblock(k + 1);
       for (std::int64_t i = 0; i < m; ++i) {
-        for (std::int64_t j = 0; j < m; ++j) s[i * m + j] = f.element(g, k + 1, i, j);
+        for (std::int64_t j = 0; j < m; ++j) {
+          coupling[i * m + j] = k < last ? f.element(f.g, k + 1, i, j) : nextg[i * m + j];
+        }
       }
-      solveright(s, d, m);
+      solveright(coupling, d, m);
     }
   }
-  return true;
+  if (last + 1 < s.parts) {
+    // After a rejected pivot the next windows still get a block, of zeros,
+    // and finish their chain; the outcome is agreed on afterwards.
+    if (!factored) std::fill_n(f.couplingblock(last + 1), b, T(0));
+    neighbours.tonext(f.couplingblock(last + 1), b, b, 1);
+  }
+  f.releaseblocks();
+  return factored;
 }
 
-// The separators' solutions of one right-hand side, once every group's
-// forward pass has left y in the interiors and -V^T*y added to the
-// separators.
+// The separators' solutions, once every group's forward pass has left y in
+// the interiors and -V^T*y added to the separators: block forward
+// substitution from the first separator to the last, then backward. The
+// window's left separator rows come to hold, in turn, what the previous
+// window's forward step and its solution give them; its right separator
+// gets what the next window's first partition adds to it.
 template <class T>
-void solvereduced(const factorization<T>& f, T* column) {
+void solveseparators(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
+                     link<T>& neighbours, T* beyond) {
   const layout& s = f.shape;
-  const std::int64_t m = s.m;
-  for (std::int64_t k = 1; k < s.parts; ++k) {
-    T* const r = column + s.separator(k) - 1;
-    const T* const y = column + s.separator(k) - 2 - m;  // y[q], q = 1..M: the last rows
-    for (std::int64_t sr = 1; sr <= m; ++sr) {
-      for (std::int64_t q = sr; q <= m; ++q) {
-        r[sr - 1] = mulsub(r[sr - 1], f.element(f.z, k, sr - 1, q - 1), y[q]);
+  const std::int64_t m = s.m, first = s.firstheld, last = s.lastheld;
+  const column_major<T> x{b, ldb};
+  auto rows = [&](std::int64_t k) { return &x(s.separator(k), 1); };  // separator k's rows
+  if (first > 1) neighbours.toprevious(rows(first - 1), m, ldb, nrhs);
+  if (last < s.parts) neighbours.fromnext(rows(last), m, ldb, nrhs);
+  if (first > 1 && first < s.parts) neighbours.fromprevious(rows(first - 1), m, ldb, nrhs);
+  for (std::int64_t k = first; k <= s.lastseparator(); ++k) {
+    for (std::int64_t h = 1; h <= nrhs; ++h) {
+      T* const r = &x(s.separator(k), h);
+      const T* const y = &x(s.separator(k) - 1 - m, h);  // y[q], q = 1..M: the last rows
+      for (std::int64_t sr = 1; sr <= m; ++sr) {
+        for (std::int64_t q = sr; q <= m; ++q) {
+          r[sr - 1] = mulsub(r[sr - 1], f.element(f.z, k, sr - 1, q - 1), y[q]);
+        }
       }
-    }
-    if (k > 1) {
-      const T* const previous = column + s.separator(k - 1) - 1;
-      const T* const coupling = f.couplingblock(k);
-      for (std::int64_t i = 0; i < m; ++i) {
-        for (std::int64_t l = 0; l < m; ++l) r[i] = mulsub(r[i], coupling[i * m + l], previous[l]);
+      if (k > 1) {
+        const T* const previous = &x(s.separator(k - 1), h);
+        const T* const coupling = f.couplingblock(k);
+        for (std::int64_t i = 0; i < m; ++i) {
+          for (std::int64_t l = 0; l < m; ++l) r[i] = mulsub(r[i], coupling[i * m + l], previous[l]);
+        }
       }
+      forwardblock(f.diagonalblock(k), m, r);
     }
-    forwardblock(f.diagonalblock(k), m, r);
   }
-  for (std::int64_t k = s.parts - 1; k >= 1; --k) {
-    T* const x = column + s.separator(k) - 1;
-    if (k + 1 < s.parts) {
-      const T* const next = column + s.separator(k + 1) - 1;
-      const T* const coupling = f.couplingblock(k + 1);
-      for (std::int64_t i = 0; i < m; ++i) {
-        for (std::int64_t l = 0; l < m; ++l) x[i] = mulsub(x[i], coupling[l * m + i], next[l]);
-      }
-    }
-    backwardblock(f.diagonalblock(k), m, x);
+  if (last + 1 < s.parts) {
+    neighbours.tonext(rows(last), m, ldb, nrhs);
+    neighbours.fromnext(beyond, m, m, nrhs);
   }
+  for (std::int64_t k = s.lastseparator(); k >= first; --k) {
+    for (std::int64_t h = 1; h <= nrhs; ++h) {
+      T* const r = &x(s.separator(k), h);
+      if (k + 1 < s.parts) {
+        const T* const next = k < last ? &x(s.separator(k + 1), h) : beyond + (h - 1) * m;
+        const T* const coupling = f.couplingblock(k + 1);
+        for (std::int64_t i = 0; i < m; ++i) {
+          for (std::int64_t l = 0; l < m; ++l) r[i] = mulsub(r[i], coupling[l * m + i], next[l]);
+        }
+      }
+      backwardblock(f.diagonalblock(k), m, r);
+    }
+  }
+  if (first > 1 && first < s.parts) neighbours.toprevious(rows(first), m, ldb, nrhs);
+  if (last < s.parts) neighbours.tonext(rows(last), m, ldb, nrhs);
+  if (first > 1) neighbours.fromprevious(rows(first - 1), m, ldb, nrhs);
 }
+
+namespace {
 
 template <class T>
 struct solvejob {
@@ -192,7 +277,8 @@ struct solvejob {
   std::int64_t ldb;
   std::int64_t nrhs;
   vector<T>* scratch;  // one slice per participant
-  std::int64_t forward = 0, backward = 0;
+  bool forward, backward;  // the passes to run, and the separators between when both
+  std::int64_t forwarditem = 0, backwarditem = 0;
   std::int32_t slots = 0;
   team t;
 };
@@ -218,55 +304,91 @@ void solvetask(solvejob<T>& job) {
                        static_cast<int>(std::min<std::int64_t>(passcolumns, job.nrhs - first))};
     return std::make_pair(f.groupof(item % f.groups, nullptr, nullptr, nullptr, slice), b);
   };
-  for (std::int64_t item = 0; takeitem(job.t.lockid, job.forward, items, nullptr, item);) {
-    const auto [g, b] = pass(item);
-    forwardgroup(g, f.shape, b, solved);
+  if (job.forward) {
+    for (std::int64_t item = 0; takeitem(job.t.lockid, job.forwarditem, items, nullptr, item);) {
+      const auto [g, b] = pass(item);
+      forwardgroup(g, f.shape, b, solved);
+    }
   }
-  if (arrivelast(job.t.eventids[0])) {
-    for (std::int64_t h = 0; h < job.nrhs; ++h) solvereduced(f, job.b + h * job.ldb);
+  if (!job.backward) return;
+  if (job.forward && arrivelast(job.t.eventids[0])) {
+    nolink<T> none;
+    solveseparators<T>(f, job.b, job.ldb, static_cast<std::int32_t>(job.nrhs), none, nullptr);
     releasebarrier(job.t.eventids, 1, job.t.ntasks);
   }
-  for (std::int64_t item = 0; takeitem(job.t.lockid, job.backward, items, nullptr, item);) {
+  for (std::int64_t item = 0; takeitem(job.t.lockid, job.backwarditem, items, nullptr, item);) {
     const auto [g, b] = pass(item);
     backwardgroup(g, f.shape, b, solved);
   }
 }
 
+// Runs a solve's passes (and, with both, the separators between them) on
+// at most `tasks` tasks; false when the scratch cannot be had.
+template <class T>
+bool runpasses(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
+               std::int32_t tasks, bool forward, bool backward) {
+  if (nrhs <= 0) return true;
+  tasks = std::clamp<std::int32_t>(std::min<std::int64_t>(tasks, f.groups * passes(nrhs)), 1,
+                                   maxteam);
+  auto* scratch = static_cast<vector<T>*>(
+      threadscratch(tasks * slicesize(f.shape.m) * sizeof(vector<T>)));
+  if (scratch == nullptr) return false;
+  solvejob<T> job{&f, b, ldb, nrhs, scratch, forward, backward, 0, 0, 0, team{}};
+  runjob(job, tasks, &solvetask<T>);
+  return true;
+}
+
 }  // namespace
 
 template <class T>
-outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks,
-                  factorization<T>*& result, const layout* shape) {
+outcome factorgroups(const T* a, const layout& window, std::int32_t tasks,
+                     factorization<T>*& result) {
   result = nullptr;
   auto* f = new (std::nothrow) factorization<T>;
   if (f == nullptr) return outcome::outofmemory;
-  f->shape = shape ? *shape : partitionlayout(n, m);
+  f->shape = window;
   constexpr int W = factorization<T>::W;
-  f->groups = (f->shape.parts + W - 1) / W;
+  const std::int64_t m = window.m;
+  f->groups = (window.held() + W - 1) / W;
   const std::int64_t blocks = f->groups * f->blocksize();
   f->records = allocate<vector<T>>(f->recordcount());
   f->spikes = allocate<vector<T>>(f->spikecount());
   f->z = allocate<vector<T>>(blocks);
-  f->reduced = allocate<T>((f->shape.parts - 1) * 2 * f->blocksize());
+  f->reduced = allocate<T>(f->reducedcount() * 2 * f->blocksize());
   f->spikeends = allocate<std::int64_t>(f->groups);
-  factorjob<T> job{{a, m}, f, allocate<vector<T>>(blocks), allocate<vector<T>>(blocks),
-                   allocate<vector<T>>(blocks), allocate<vector<T>>(f->groups * (2 * m + 2)),
-                   0, 0, team{}};
+  f->e = allocate<vector<T>>(blocks);
+  f->fblocks = allocate<vector<T>>(blocks);
+  f->g = allocate<vector<T>>(blocks);
+  const bool whole = window.firstheld == 1 && window.lastheld == window.parts;
+  if (!whole) f->outside = allocate<T>(4 * f->blocksize());
+  factorjob<T> job{{a, m}, f, allocate<vector<T>>(f->groups * (2 * m + 2)), 0, 0, team{}};
   outcome status = outcome::outofmemory;
-  if (f->records && f->spikes && f->z && f->reduced && f->spikeends && job.e && job.fblocks && job.g && job.stages) {
+  if (f->records && f->spikes && f->z && f->reduced && f->spikeends && f->e && f->fblocks &&
+      f->g && (whole || f->outside) && job.stages) {
     runjob(job, std::min<std::int64_t>(tasks, f->groups), &factortask<T>);
-    status = job.rejected == 0 && factorreduced(*f, job.e, job.fblocks, job.g)
-                 ? outcome::factored
-                 : outcome::rejected;
+    status = job.rejected == 0 ? outcome::factored : outcome::rejected;
   }
-  std::free(job.e);
-  std::free(job.fblocks);
-  std::free(job.g);
   std::free(job.stages);
+  if (status == outcome::outofmemory) {
+    delete f;
+  } else {
+    result = f;
+  }
+  return status;
+}
+
+template <class T>
+outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks,
+                  factorization<T>*& result, const layout* shape) {
+  factorization<T>* f = nullptr;
+  outcome status = factorgroups(a, shape ? *shape : partitionlayout(n, m), tasks, f);
+  nolink<T> none;
+  if (status == outcome::factored && !factorseparators(*f, none)) status = outcome::rejected;
   if (status == outcome::factored) {
     result = f;
   } else {
     delete f;
+    result = nullptr;
   }
   return status;
 }
@@ -274,15 +396,13 @@ outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks
 template <class T>
 bool solve(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
            std::int32_t tasks) {
-  if (nrhs <= 0) return true;
-  tasks = std::clamp<std::int32_t>(std::min<std::int64_t>(tasks, f.groups * passes(nrhs)), 1,
-                                   maxteam);
-  auto* scratch = static_cast<vector<T>*>(
-      threadscratch(tasks * slicesize(f.shape.m) * sizeof(vector<T>)));
-  if (scratch == nullptr) return false;
-  solvejob<T> job{&f, b, ldb, nrhs, scratch, 0, 0, 0, team{}};
-  runjob(job, tasks, &solvetask<T>);
-  return true;
+  return runpasses(f, b, ldb, nrhs, tasks, true, true);
+}
+
+template <class T>
+bool solvegroups(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
+                 std::int32_t tasks, bool forward) {
+  return runpasses(f, b, ldb, nrhs, tasks, forward, !forward);
 }
 
 template <class T>
@@ -300,7 +420,7 @@ std::int64_t bytesof(const factorization<T>& f) {
   return std::int64_t{sizeof(factorization<T>)} +
          (f.recordcount() + f.spikecount() + f.groups * f.blocksize()) *
              std::int64_t{sizeof(vector<T>)} +
-         (f.shape.parts - 1) * 2 * f.blocksize() * std::int64_t{sizeof(T)};
+         f.reducedcount() * 2 * f.blocksize() * std::int64_t{sizeof(T)};
 }
 
 template <class T>
@@ -318,7 +438,13 @@ std::int32_t usefultasks(const layout& s, std::int32_t nrhs) {
   template void release<T>(factorization<T>*);                                                \
   template const layout& shapeof<T>(const factorization<T>&);                                 \
   template std::int64_t bytesof<T>(const factorization<T>&);                                  \
-  template std::int32_t usefultasks<T>(const layout&, std::int32_t);
+  template std::int32_t usefultasks<T>(const layout&, std::int32_t);                          \
+  template outcome factorgroups<T>(const T*, const layout&, std::int32_t, factorization<T>*&); \
+  template bool factorseparators<T>(factorization<T>&, link<T>&);                              \
+  template bool solvegroups<T>(const factorization<T>&, T*, std::int64_t, std::int32_t,         \
+                               std::int32_t, bool);                                            \
+  template void solveseparators<T>(const factorization<T>&, T*, std::int64_t, std::int32_t,     \
+                                   link<T>&, T*);
 CSP_INSTANTIATE(float)
 CSP_INSTANTIATE(double)
 CSP_INSTANTIATE(std::complex<float>)

@@ -40,6 +40,52 @@ bool solve(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
 template <class T>
 void release(factorization<T>* f);
 
+// What a window's factorization and solves exchange with the windows that
+// hold the partitions just before and just after it, when the partitions of
+// one system are spread over processes. Each call moves one block of `rows`
+// x `cols` elements, `ld` apart, column by column; a receive overwrites
+// the block. The messages from one window to one neighbour are received in
+// the order they are sent.
+template <class T>
+class link {
+ public:
+  virtual ~link() = default;
+  virtual void toprevious(const T* block, std::int64_t rows, std::int64_t ld, std::int64_t cols) = 0;
+  virtual void tonext(const T* block, std::int64_t rows, std::int64_t ld, std::int64_t cols) = 0;
+  virtual void fromprevious(T* block, std::int64_t rows, std::int64_t ld, std::int64_t cols) = 0;
+  virtual void fromnext(T* block, std::int64_t rows, std::int64_t ld, std::int64_t cols) = 0;
+};
+
+// The steps of factorize() and solve() for a window of a layout (see
+// partitions.hpp), its neighbours reached through a link. Every partition
+// and separator gets the same operations as in factorize() and solve() of
+// the whole system, so the bits are the same however the partitions are
+// spread.
+//
+// factorgroups factors the window's partitions from `a`, the window's rows
+// in the solver's band storage, keeping what they add to the reduced
+// system; factorseparators then factors the window's share of the reduced
+// system, a chain from the first window to the last (false: a pivot
+// rejected, here or in a window before). Both must complete on every
+// window, the link's sends and receives pairing up, whatever the outcome.
+template <class T>
+outcome factorgroups(const T* a, const layout& window, std::int32_t tasks, factorization<T>*& f);
+template <class T>
+bool factorseparators(factorization<T>& f, link<T>& neighbours);
+
+// A window's solve, b its rows: the forward passes through its groups
+// (forward = true) or the backward ones, and between them its separators'
+// share of the reduced solve, a chain to the last window and back; `beyond`
+// is M x nrhs scratch (ld M) for the separator after the window, null for
+// the last window. False when the passes' scratch cannot be had, with b
+// unchanged.
+template <class T>
+bool solvegroups(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
+                 std::int32_t tasks, bool forward);
+template <class T>
+void solveseparators(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t nrhs,
+                     link<T>& neighbours, T* beyond);
+
 // The cut of f, and the bytes f holds.
 template <class T>
 const layout& shapeof(const factorization<T>& f);

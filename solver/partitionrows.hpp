@@ -58,20 +58,20 @@ struct group {
   lanes<T, W>* spike(std::int64_t r) const { return spikes + (r - 1) * m; }
 };
 
-// Which partition each lane holds, where its row 1 stands in the equations,
-// and which lanes hold a partition at all. A lane past the last partition
-// repeats lane 0's partition: it reads and factors the same rows, so that
-// its pivots are those of a matrix that is there, and nothing it computes
-// is kept.
+// Which partition each lane holds, where its row 1 stands in the window's
+// rows, and which lanes hold a partition at all. A lane past the last held
+// partition repeats lane 0's partition: it reads and factors the same rows,
+// so that its pivots are those of a matrix that is there, and nothing it
+// computes is kept.
 template <int W>
 struct lanemap {
   std::int64_t part[W];
-  std::int64_t origin[W];  // equation of row r is origin + r (rows > padding)
+  std::int64_t origin[W];  // window row of row r is origin + r (rows > padding)
   bool used[W];
 
   lanemap(const layout& s, std::int64_t firstpart) {
     for (int k = 0; k < W; ++k) {
-      used[k] = firstpart + k <= s.parts;
+      used[k] = firstpart + k <= s.lastheld;
       part[k] = used[k] ? firstpart + k : firstpart;
       origin[k] = s.first(part[k]) - 1 - s.padding(part[k]);
     }

@@ -10,7 +10,16 @@ layout cut(std::int64_t n, std::int64_t m, std::int64_t parts) {
   const std::int64_t equations = n - (parts - 1) * m;  // in the interiors
   s.rows = (equations + parts - 1) / parts;
   s.longer = equations - parts * (s.rows - 1);
+  s.lastheld = parts;
   return s;
+}
+
+layout window(const layout& s, std::int64_t first, std::int64_t last) {
+  layout w = s;
+  w.firstheld = first;
+  w.lastheld = last;
+  w.offset = first > 1 ? s.first(first) - s.m - 1 : 0;
+  return w;
 }
 
 // An interior is kept at least `shortest` equations long: each partition
