@@ -22,6 +22,10 @@ packages=(
   python3-pybind11
   python3-scipy
   python3-pytest
+  libopenmpi-dev
+  openmpi-bin
+  python3-mpi4py
+  libscalapack-openmpi-dev
 )
 
 missing=()

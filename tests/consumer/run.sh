@@ -91,6 +91,31 @@ build_project "$prefix/cmake_c" "$source/examples/solve.c" -DCSP_USE_STATIC_LIBS
 loadslibcsp "$prefix/cmake_c/solve" && fail "CSP_USE_STATIC_LIBS: csp::csp linked libcsp.so"
 check "find_package(csp), C with the archive" "$expected" "$prefix/cmake_c/solve"
 
+# The distributed solver, where the build has it: libcsp_mpi exports the
+# csp_dist_* routines alone; a program built with pkg-config csp-mpi, one
+# linked to both archives (each library keeps its own solver inside), and
+# one built with find_package and csp::mpi run on two processes.
+if [ -e "$lib/libcsp_mpi.so" ]; then
+  others=$(nm -D --defined-only "$lib/libcsp_mpi.so" | awk '$3 !~ /^csp_dist_/')
+  [ -z "$others" ] || fail "libcsp_mpi.so exports names besides csp_dist_*: $others"
+  others=$(nm -g --defined-only "$lib/libcsp_mpi.a" |
+    awk 'NF == 3 && $3 !~ /^csp_dist_/ && !($2 ~ /[WV]/ && $3 ~ /^_ZN?K?St/)')
+  [ -z "$others" ] || fail "libcsp_mpi.a defines global names besides csp_dist_*: $others"
+  echo "exported names of libcsp_mpi: ok"
+  run2() { OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 mpirun --oversubscribe -np 2 "$@"; }
+  # shellcheck disable=SC2046
+  "$cc" -std=c99 -Wall -Werror "$source/examples/dist.c" -o "$prefix/dist_c" \
+    $(pkg-config --cflags --libs csp-mpi) -Wl,-rpath,"$lib"
+  check "pkg-config csp-mpi, two processes" "$expected" run2 "$prefix/dist_c"
+  # shellcheck disable=SC2046
+  "$cc" -std=c99 -Wall -Werror "$consumer/both.c" -o "$prefix/both" \
+    $(pkg-config --cflags csp-mpi) "$lib/libcsp_mpi.a" "$lib/libcsp.a" \
+    $(pkg-config --libs ompi-c) -lstdc++ -lm -pthread
+  check "both archives in one program" "x(1) = 1, 1; codes 0 0" run2 "$prefix/both"
+  build_project "$prefix/cmake_mpi" "$source/examples/dist.c" -DLINK=csp::mpi
+  check "find_package(csp), csp::mpi" "$expected" run2 "$prefix/cmake_mpi/solve"
+fi
+
 # The installed Python package.
 if [ -n "$python" ]; then
   site=$(echo "$prefix"/usr/lib/python*/site-packages)
