@@ -32,6 +32,7 @@
 #include "dist/neighbours.hpp"
 #include "dist/plan.hpp"
 #include "solver/partitioned.hpp"
+#include "solver/scratch.hpp"
 
 // A process's share of a distributed factorization.
 struct csp_dist_factorization {
@@ -64,11 +65,7 @@ inline int codeof(int agreed) {
 template <class T>
 struct buffer {
   T* data = nullptr;
-  explicit buffer(std::int64_t count) {
-    if (count > 0 && count < (std::int64_t{1} << 60) / std::int64_t{sizeof(T)}) {
-      data = static_cast<T*>(std::malloc(static_cast<std::size_t>(count) * sizeof(T)));
-    }
-  }
+  explicit buffer(std::int64_t count) : data(count > 0 ? allocate<T>(count) : nullptr) {}
   ~buffer() { std::free(data); }
   buffer(const buffer&) = delete;
   buffer& operator=(const buffer&) = delete;
@@ -93,28 +90,28 @@ inline int checkband(const argcodes& codes, char uplo, std::int64_t n, std::int3
 
 // Brings the band's columns from the processes that hold them to the
 // windows that span them, in the solver's band storage of half bandwidth
-// mc: each window's rows as a band matrix of their own.
+// mc: each window's rows as a band matrix of their own (window null: this
+// process's window is read in place, and only sends).
 template <class T>
-bool gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, std::int32_t mc,
+void gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, std::int32_t mc,
                 const T* ab, std::int32_t ldab, T* window, T* staging) {
   std::vector<MPI_Request> pending;
   const rows mine = p.columns[p.rank], spanned = p.windowrows(p.rank);
   const std::int64_t depth = mc + 1, skip = lower ? 0 : m - mc;
   T* const into = lower ? window : staging;
+  auto from = [&](const rows& out) { return const_cast<T*>(ab) + (out.first - mine.first) * ldab + skip; };
+  auto to = [&](const rows& in) { return into + (in.first - spanned.first) * depth; };
   for (int r = 0; r < p.ranks(); ++r) {
-    const rows out = overlap(mine, p.windowrows(r));
-    if (out.count() > 0) {
-      post(true, const_cast<T*>(ab) + (out.first - mine.first) * ldab + skip, depth, ldab,
-           out.count(), r, bandtag, comm, pending);
+    const rows out = overlap(mine, p.windowrows(r)), in = overlap(p.columns[r], spanned);
+    if (r == p.rank) {
+      if (window != nullptr) copyblock(from(out), ldab, to(in), depth, depth, in.count());
+      continue;
     }
-    const rows in = overlap(p.columns[r], spanned);
-    if (in.count() > 0) {
-      post(false, into + (in.first - spanned.first) * depth, depth, depth, in.count(), r, bandtag,
-           comm, pending);
-    }
+    if (out.count() > 0) post(true, from(out), depth, ldab, out.count(), r, bandtag, comm, pending);
+    if (in.count() > 0) post(false, to(in), depth, depth, in.count(), r, bandtag, comm, pending);
   }
   complete(pending);
-  if (lower) return true;
+  if (lower) return;
   // Column i of the upper storage is row i of the lower triangle:
   // A(i, i-mc+u) at staging[(i-1)*depth + u].
   const std::int64_t count = spanned.count();
@@ -123,7 +120,6 @@ bool gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, std::i
       window[(j - 1) * depth + k] = j + k <= count ? staging[(j + k - 1) * depth + mc - k] : T(0);
     }
   }
-  return true;
 }
 
 // Moves rows of nrhs right-hand sides between the callers' arrays and the
@@ -135,18 +131,21 @@ void moverows(const plan& p, MPI_Comm comm, bool in, T* b, std::int64_t ldb, T* 
   std::vector<MPI_Request> pending;
   const rows mine = p.columns[p.rank], spanned = p.windowrows(p.rank);
   const std::int64_t ldw = spanned.count();
+  const int tag = in ? righttag : solvedtag;
   for (int r = 0; r < p.ranks(); ++r) {
-    const rows theirs = in ? p.windowrows(r) : p.solvedrows(r);
-    const rows callers = overlap(mine, theirs);
-    if (callers.count() > 0) {
-      post(in, b + (callers.first - mine.first), callers.count(), ldb, nrhs, r,
-           in ? righttag : solvedtag, comm, pending);
-    }
+    // The caller's rows that rank r's window spans (or solves), and the
+    // rows of this window that rank r passed.
+    const rows callers = overlap(mine, in ? p.windowrows(r) : p.solvedrows(r));
     const rows ours = overlap(p.columns[r], in ? spanned : p.solvedrows(p.rank));
-    if (ours.count() > 0) {
-      post(!in, window + (ours.first - spanned.first), ours.count(), ldw, nrhs, r,
-           in ? righttag : solvedtag, comm, pending);
+    T* const caller = b + (callers.first - mine.first);
+    T* const own = window + (ours.first - spanned.first);
+    if (r == p.rank) {
+      if (in) copyblock(caller, ldb, own, ldw, ours.count(), nrhs);
+      if (!in) copyblock(own, ldw, caller, ldb, ours.count(), nrhs);
+      continue;
     }
+    if (callers.count() > 0) post(in, caller, callers.count(), ldb, nrhs, r, tag, comm, pending);
+    if (ours.count() > 0) post(!in, own, ours.count(), ldw, nrhs, r, tag, comm, pending);
   }
   complete(pending);
 }
@@ -163,17 +162,22 @@ int factorwindow(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, const
   f = nullptr;
   const std::int32_t mc = static_cast<std::int32_t>(p.whole.m);
   const bool holds = p.holds(p.rank);
-  const std::int64_t size = holds ? p.windowrows(p.rank).count() * (mc + 1) : 0;
+  const rows mine = p.columns[p.rank], spanned = p.windowrows(p.rank);
+  // A window within the process's own columns, in the solver's storage
+  // already, is read where it lies.
+  const bool inplace = holds && lower && ldab == mc + 1 && overlap(mine, spanned).count() == spanned.count();
+  const std::int64_t size = holds && !inplace ? spanned.count() * (mc + 1) : 0;
   buffer<T> window(size), staging(lower ? 0 : size);
-  const bool allocated = !holds || (window.data && (lower || staging.data));
+  const bool allocated = !holds || inplace || (window.data && (lower || staging.data));
   if (int agreed = agreeoutcome(comm, allocated ? done : outofmemory)) return codeof(agreed);
-  gatherband(p, comm, lower, m, mc, ab, ldab, window.data, staging.data);
+  const T* const band = inplace ? ab + (spanned.first - mine.first) * ldab : window.data;
+  gatherband(p, comm, lower, m, mc, ab, ldab, inplace ? nullptr : window.data, staging.data);
   int status = done;
   if (holds) {
     const partitioned::layout w = p.windowof(p.rank);
     const std::int32_t useful = partitioned::usefultasks<T>(w, 1);
     const std::int32_t tasks = useful > 1 ? std::min(useful, capi::calltasks(requested)) : 1;
-    switch (partitioned::factorgroups(window.data, w, tasks, f)) {
+    switch (partitioned::factorgroups(band, w, tasks, f)) {
       case partitioned::outcome::factored:
         break;
       case partitioned::outcome::rejected:

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
-
 #include "solver/partitionrows.hpp"
 #include "solver/reduced.hpp"
 #include "solver/scratch.hpp"
@@ -25,25 +23,6 @@ template <class T>
 inline constexpr int width = widestlanes<T>;
 template <class T>
 using vector = lanes<T, width<T>>;
-
-// `count` elements of T, 64-byte aligned; null when they cannot be had.
-// Several megabytes are asked for in huge pages, where the system gives
-// them on request: in 4 KiB pages, the first touches of a factorization
-// of 270 MB (N = 2,000,000, M = 8, double) took longer than factoring.
-template <class T>
-T* allocate(std::int64_t count) {
-  const std::int64_t most = (std::int64_t{1} << 62) / std::int64_t{sizeof(T)};
-  if (count < 0 || count > most) return nullptr;
-  constexpr std::size_t hugepage = std::size_t{1} << 21;
-  std::size_t bytes = static_cast<std::size_t>(std::max<std::int64_t>(count, 1)) * sizeof(T);
-  if (bytes < 2 * hugepage) return static_cast<T*>(std::aligned_alloc(64, (bytes + 63) / 64 * 64));
-  bytes = (bytes + hugepage - 1) / hugepage * hugepage;
-  void* const memory = std::aligned_alloc(hugepage, bytes);
-#ifdef MADV_HUGEPAGE
-  if (memory != nullptr) madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: no huge pages is no error
-#endif
-  return static_cast<T*>(memory);
-}
 
 // The smallest power of two above m: a ring of solved rows.
 std::int64_t ringsize(std::int64_t m) { return std::int64_t{1} << std::bit_width(std::uint64_t(m)); }

@@ -2,7 +2,11 @@
 
 #include "solver/scratch.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <new>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -27,4 +31,16 @@ void* threadscratch(std::size_t bytes) {
     buffer.bytes = bytes;
   }
   return buffer.data;
+}
+
+void* largememory(std::size_t bytes) {
+  constexpr std::size_t hugepage = std::size_t{1} << 21;
+  bytes = std::max<std::size_t>(bytes, 1);
+  if (bytes < 2 * hugepage) return std::aligned_alloc(scratchalignment, (bytes + 63) / 64 * 64);
+  bytes = (bytes + hugepage - 1) / hugepage * hugepage;
+  void* const memory = std::aligned_alloc(hugepage, bytes);
+#ifdef MADV_HUGEPAGE
+  if (memory != nullptr) madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: no huge pages is no error
+#endif
+  return memory;
 }
