@@ -22,26 +22,21 @@
 #include <utility>
 
 #include "capi/storage.hpp"
+#include "python/arrays.hpp"
 
 namespace py = pybind11;
 
 namespace {
+
+using cspband::bykind;
+using cspband::fortran;
+using cspband::holds;
 
 std::int32_t dimension(py::ssize_t extent) {
   if (extent > std::numeric_limits<std::int32_t>::max()) {
     throw py::value_error("array dimension too large for 32-bit indices");
   }
   return static_cast<std::int32_t>(extent);
-}
-
-// Whether a holds T in Fortran order, aligned: LAPACK storage with the
-// leading dimension of its first extent.
-template <class T>
-bool fortran(const py::array& a) {
-  const auto item = static_cast<py::ssize_t>(sizeof(T));
-  const bool aligned = reinterpret_cast<std::uintptr_t>(a.data()) % alignof(T) == 0;
-  const bool columns = a.ndim() < 2 || a.shape(1) <= 1 || a.strides(1) == a.shape(0) * item;
-  return aligned && (a.shape(0) <= 1 || a.strides(0) == item) && columns;
 }
 
 // The band of a 2-D array ab of shape (m+1, n), in scipy's (and LAPACK's)
@@ -155,24 +150,6 @@ int factorsolve(py::array& cb, bool lower, py::array& x) {
     }
   }
   return checked(info);
-}
-
-// Whether dtype is T's. Dtypes are compared by equivalence, not identity:
-// arrays that came through pickle (and so multiprocessing), ctypes arrays
-// and dtypes with metadata have dtype objects of their own.
-template <class T>
-bool holds(const py::dtype& dtype) {
-  return dtype.equal(py::dtype::of<T>());
-}
-
-// Calls f.template operator()<T>() for the element kind of dtype.
-template <class F>
-auto bykind(const py::dtype& dtype, F&& f) {
-  if (holds<float>(dtype)) return f.template operator()<float>();
-  if (holds<double>(dtype)) return f.template operator()<double>();
-  if (holds<std::complex<float>>(dtype)) return f.template operator()<std::complex<float>>();
-  if (holds<std::complex<double>>(dtype)) return f.template operator()<std::complex<double>>();
-  throw py::type_error("cspband: unsupported dtype");
 }
 
 void samedtype(const py::array& a, const py::array& b) {
