@@ -88,23 +88,64 @@ inline int checkband(const argcodes& codes, char uplo, std::int64_t n, std::int3
   return 0;
 }
 
-// Brings the band's columns from the processes that hold them to the
-// windows that span them, in the solver's band storage of half bandwidth
-// mc: each window's rows as a band matrix of their own (window null: this
-// process's window is read in place, and only sends).
+// Where a window's band columns are, in the solver's band storage of half
+// bandwidth mc: in lower storage with ldab = mc+1, the columns the process
+// holds itself are read where they lie (`inner`) and the others, at most a
+// partition's worth on either side, come into copies; otherwise every
+// column of the window comes into one copy.
 template <class T>
-void gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, std::int32_t mc,
-                const T* ab, std::int32_t ldab, T* window, T* staging) {
+struct windowband {
+  rows spanned, inner, left, right;  // left and right: copied runs before and after inner
+  std::int64_t depth;
+
+  windowband(const plan& p, bool lower, std::int32_t mc, std::int32_t ldab)
+      : spanned(p.windowrows(p.rank)), depth(mc + 1) {
+    const rows own = overlap(p.columns[p.rank], spanned);
+    if (p.holds(p.rank) && lower && ldab == mc + 1 && own.count() > 0) inner = own;
+    left = inner.count() > 0 ? rows{spanned.first, inner.first - 1} : spanned;
+    right = inner.count() > 0 ? rows{inner.last + 1, spanned.last} : rows{};
+  }
+  std::int64_t copied() const { return (left.count() + right.count()) * depth; }
+  // Where copied column j (global) goes.
+  T* copy(T* copies, std::int64_t j) const {
+    return j <= left.last ? copies + (j - left.first) * depth
+                          : copies + (left.count() + j - right.first) * depth;
+  }
+  // The window's band in the window's own column numbers.
+  piecedband<const T> band(const T* copies, const T* ab, const rows& mine) const {
+    const T* at[3] = {};
+    std::int64_t start[4] = {1, 1, 1, 1};
+    int count = 0;
+    auto add = [&](const rows& run, const T* where) {
+      if (run.count() == 0) return;
+      at[count] = where;
+      start[count++] = run.first - spanned.first + 1;
+    };
+    add(left, copies);
+    add(inner, ab + (inner.first - mine.first) * depth);
+    add(right, copies + left.count() * depth);
+    start[count] = spanned.count() + 1;
+    return piecedband<const T>(at, start, count, depth - 1);
+  }
+};
+
+// Brings the band's columns from the processes that hold them to the
+// windows that span them, into this window's copies (in upper storage via
+// `staging`, then turned into the lower storage's columns).
+template <class T>
+void gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, const T* ab,
+                std::int32_t ldab, const windowband<T>& w, T* copies, T* staging) {
   std::vector<MPI_Request> pending;
-  const rows mine = p.columns[p.rank], spanned = p.windowrows(p.rank);
-  const std::int64_t depth = mc + 1, skip = lower ? 0 : m - mc;
-  T* const into = lower ? window : staging;
+  const rows mine = p.columns[p.rank];
+  const std::int64_t depth = w.depth, skip = lower ? 0 : m - (depth - 1);
   auto from = [&](const rows& out) { return const_cast<T*>(ab) + (out.first - mine.first) * ldab + skip; };
-  auto to = [&](const rows& in) { return into + (in.first - spanned.first) * depth; };
+  auto to = [&](const rows& in) {
+    return lower ? w.copy(copies, in.first) : staging + (in.first - w.spanned.first) * depth;
+  };
   for (int r = 0; r < p.ranks(); ++r) {
-    const rows out = overlap(mine, p.windowrows(r)), in = overlap(p.columns[r], spanned);
+    const rows out = overlap(mine, p.windowrows(r)), in = overlap(p.columns[r], w.spanned);
     if (r == p.rank) {
-      if (window != nullptr) copyblock(from(out), ldab, to(in), depth, depth, in.count());
+      if (w.inner.count() == 0) copyblock(from(out), ldab, to(in), depth, depth, in.count());
       continue;
     }
     if (out.count() > 0) post(true, from(out), depth, ldab, out.count(), r, bandtag, comm, pending);
@@ -114,10 +155,10 @@ void gatherband(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, std::i
   if (lower) return;
   // Column i of the upper storage is row i of the lower triangle:
   // A(i, i-mc+u) at staging[(i-1)*depth + u].
-  const std::int64_t count = spanned.count();
+  const std::int64_t count = w.spanned.count(), mc = depth - 1;
   for (std::int64_t j = 1; j <= count; ++j) {
     for (std::int64_t k = 0; k <= mc; ++k) {
-      window[(j - 1) * depth + k] = j + k <= count ? staging[(j + k - 1) * depth + mc - k] : T(0);
+      copies[(j - 1) * depth + k] = j + k <= count ? staging[(j + k - 1) * depth + mc - k] : T(0);
     }
   }
 }
@@ -162,22 +203,18 @@ int factorwindow(const plan& p, MPI_Comm comm, bool lower, std::int32_t m, const
   f = nullptr;
   const std::int32_t mc = static_cast<std::int32_t>(p.whole.m);
   const bool holds = p.holds(p.rank);
-  const rows mine = p.columns[p.rank], spanned = p.windowrows(p.rank);
-  // A window within the process's own columns, in the solver's storage
-  // already, is read where it lies.
-  const bool inplace = holds && lower && ldab == mc + 1 && overlap(mine, spanned).count() == spanned.count();
-  const std::int64_t size = holds && !inplace ? spanned.count() * (mc + 1) : 0;
-  buffer<T> window(size), staging(lower ? 0 : size);
-  const bool allocated = !holds || inplace || (window.data && (lower || staging.data));
+  const windowband<T> columns(p, lower, mc, ldab);
+  const std::int64_t size = holds ? columns.copied() : 0;
+  buffer<T> copies(size), staging(lower ? 0 : size);
+  const bool allocated = size == 0 || (copies.data && (lower || staging.data));
   if (int agreed = agreeoutcome(comm, allocated ? done : outofmemory)) return codeof(agreed);
-  const T* const band = inplace ? ab + (spanned.first - mine.first) * ldab : window.data;
-  gatherband(p, comm, lower, m, mc, ab, ldab, inplace ? nullptr : window.data, staging.data);
+  gatherband(p, comm, lower, m, ab, ldab, columns, copies.data, staging.data);
   int status = done;
   if (holds) {
     const partitioned::layout w = p.windowof(p.rank);
     const std::int32_t useful = partitioned::usefultasks<T>(w, 1);
     const std::int32_t tasks = useful > 1 ? std::min(useful, capi::calltasks(requested)) : 1;
-    switch (partitioned::factorgroups(band, w, tasks, f)) {
+    switch (partitioned::factorgroups(columns.band(copies.data, ab, p.columns[p.rank]), w, tasks, f)) {
       case partitioned::outcome::factored:
         break;
       case partitioned::outcome::rejected:

@@ -22,6 +22,38 @@ struct band_matrix {
   T* column(std::int64_t j) const { return a + (m + 1) * (j - 1); }
 };
 
+// The same storage of consecutive columns kept in up to three separate
+// runs, the pieces: a window of a distributed solve reads its middle
+// columns where the caller holds them and its ends from copies. Piece k
+// holds columns start[k] .. start[k+1]-1, column j's entries from
+// at[k] + (M+1)*(j - start[k]) on, diagonal first.
+template <class T>
+struct piecedband {
+  T* at[3];
+  std::int64_t start[4];
+  int count;
+  std::int64_t m;
+
+  // One piece: the whole band_matrix storage from column 1 on.
+  piecedband(T* a, std::int64_t halfwidth) : at{a, a, a}, start{1, 1, 1, 1}, count(1), m(halfwidth) {}
+  piecedband(T* const (&pieces)[3], const std::int64_t (&starts)[4], int pieces_, std::int64_t halfwidth)
+      : at{pieces[0], pieces[1], pieces[2]}, start{starts[0], starts[1], starts[2], starts[3]},
+        count(pieces_), m(halfwidth) {}
+
+  int piece(std::int64_t j) const {
+    int k = 0;
+    while (k + 1 < count && j >= start[k + 1]) ++k;
+    return k;
+  }
+  T& operator()(std::int64_t i, std::int64_t j) const {
+    const int k = piece(j);
+    return at[k][(m + 1) * (j - start[k]) + i - j];
+  }
+  // Whether columns j0 <= j1 lie in one piece: a walk along a row through
+  // them then steps M elements at a time through one array.
+  bool together(std::int64_t j0, std::int64_t j1) const { return count == 1 || piece(j0) == piece(j1); }
+};
+
 // A column-major array with leading dimension ld, element (i, j) 1-based:
 // the right-hand sides b(i, h) (ld = N), coupling(r, c) (ld = N) and
 // savedcoupling(c, j) (ld = M).

@@ -96,7 +96,7 @@ namespace {
 
 template <class T>
 struct factorjob {
-  band_matrix<const T> a;
+  piecedband<const T> a;
   factorization<T>* f;
   vector<T>* stages;  // 2M+2 vectors per group
   std::int64_t next = 0;
@@ -320,7 +320,7 @@ bool runpasses(const factorization<T>& f, T* b, std::int64_t ldb, std::int32_t n
 }  // namespace
 
 template <class T>
-outcome factorgroups(const T* a, const layout& window, std::int32_t tasks,
+outcome factorgroups(const piecedband<const T>& a, const layout& window, std::int32_t tasks,
                      factorization<T>*& result) {
   result = nullptr;
   auto* f = new (std::nothrow) factorization<T>;
@@ -340,7 +340,7 @@ outcome factorgroups(const T* a, const layout& window, std::int32_t tasks,
   f->g = allocate<vector<T>>(blocks);
   const bool whole = window.firstheld == 1 && window.lastheld == window.parts;
   if (!whole) f->outside = allocate<T>(4 * f->blocksize());
-  factorjob<T> job{{a, m}, f, allocate<vector<T>>(f->groups * (2 * m + 2)), 0, 0, team{}};
+  factorjob<T> job{a, f, allocate<vector<T>>(f->groups * (2 * m + 2)), 0, 0, team{}};
   outcome status = outcome::outofmemory;
   if (f->records && f->spikes && f->z && f->reduced && f->spikeends && f->e && f->fblocks &&
       f->g && (whole || f->outside) && job.stages) {
@@ -360,7 +360,8 @@ template <class T>
 outcome factorize(const T* a, std::int64_t n, std::int64_t m, std::int32_t tasks,
                   factorization<T>*& result, const layout* shape) {
   factorization<T>* f = nullptr;
-  outcome status = factorgroups(a, shape ? *shape : partitionlayout(n, m), tasks, f);
+  outcome status =
+      factorgroups(piecedband<const T>(a, m), shape ? *shape : partitionlayout(n, m), tasks, f);
   nolink<T> none;
   if (status == outcome::factored && !factorseparators(*f, none)) status = outcome::rejected;
   if (status == outcome::factored) {
@@ -418,7 +419,8 @@ std::int32_t usefultasks(const layout& s, std::int32_t nrhs) {
   template const layout& shapeof<T>(const factorization<T>&);                                 \
   template std::int64_t bytesof<T>(const factorization<T>&);                                  \
   template std::int32_t usefultasks<T>(const layout&, std::int32_t);                          \
-  template outcome factorgroups<T>(const T*, const layout&, std::int32_t, factorization<T>*&); \
+  template outcome factorgroups<T>(const piecedband<const T>&, const layout&, std::int32_t,      \
+                                   factorization<T>*&);                                        \
   template bool factorseparators<T>(factorization<T>&, link<T>&);                              \
   template bool solvegroups<T>(const factorization<T>&, T*, std::int64_t, std::int32_t,         \
                                std::int32_t, bool);                                            \

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "solver/band.hpp"
 #include "solver/partitions.hpp"
 
 namespace partitioned {
@@ -63,13 +64,14 @@ class link {
 // spread.
 //
 // factorgroups factors the window's partitions from `a`, the window's rows
-// in the solver's band storage, keeping what they add to the reduced
+// in the solver's band storage (in pieces, see band.hpp), keeping what they add to the reduced
 // system; factorseparators then factors the window's share of the reduced
 // system, a chain from the first window to the last (false: a pivot
 // rejected, here or in a window before). Both must complete on every
 // window, the link's sends and receives pairing up, whatever the outcome.
 template <class T>
-outcome factorgroups(const T* a, const layout& window, std::int32_t tasks, factorization<T>*& f);
+outcome factorgroups(const piecedband<const T>& a, const layout& window, std::int32_t tasks,
+                     factorization<T>*& f);
 template <class T>
 bool factorseparators(factorization<T>& f, link<T>& neighbours);
 

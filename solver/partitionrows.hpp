@@ -84,16 +84,28 @@ struct lanemap {
 // identity. Past row M+1 no row has a padding column or a coupling to the
 // left separator, and each lane's entries are one walk through the band.
 template <class T, int W>
-void readrow(const band_matrix<const T>& a, const layout& s, const lanemap<W>& map,
+void readrow(const piecedband<const T>& a, const layout& s, const lanemap<W>& map,
              std::int64_t r, lanes<T, W>* x, lanes<T, W>* c) {
   const std::int64_t m = s.m;
   for (std::int64_t t = 0; t < m; ++t) clearlanes(c[t]);
   if (r > m + 1) {
     const T* from[W];
-    for (int k = 0; k < W; ++k) from[k] = &a(map.origin[k] + r, map.origin[k] + r - m);
+    bool walks = true;  // every lane's row lies in one piece of the band
+    for (int k = 0; k < W; ++k) {
+      const std::int64_t i = map.origin[k] + r;
+      from[k] = &a(i, i - m);
+      walks = walks && a.together(i - m, i);
+    }
+    T row[W];
+    if (walks) {
+      for (std::int64_t t = 0; t <= m; ++t) {
+        for (int k = 0; k < W; ++k) row[k] = from[k][t * m];
+        loadlanes(x[t], row, W);
+      }
+      return;
+    }
     for (std::int64_t t = 0; t <= m; ++t) {
-      T row[W];
-      for (int k = 0; k < W; ++k) row[k] = from[k][t * m];
+      for (int k = 0; k < W; ++k) row[k] = a(map.origin[k] + r, map.origin[k] + r - m + t);
       loadlanes(x[t], row, W);
     }
     return;
@@ -238,7 +250,7 @@ void gatherleft(const group<T, W>& g, std::int64_t first, std::int64_t last) {
 // The right separator's rows: Z, E and G. Lanes whose partition is the
 // last (or none) have no right separator and read zeros.
 template <class T, int W>
-void factorseparator(const band_matrix<const T>& a, const layout& s, const lanemap<W>& map,
+void factorseparator(const piecedband<const T>& a, const layout& s, const lanemap<W>& map,
                      const group<T, W>& g) {
   const std::int64_t m = g.m, rows = g.rows;
   for (std::int64_t q = 0; q < m * m; ++q) {
@@ -285,7 +297,7 @@ void factorseparator(const band_matrix<const T>& a, const layout& s, const lanem
 
 // Factors the group's W partitions. False when a pivot is rejected.
 template <class T, int W>
-bool factorgroup(const band_matrix<const T>& a, const layout& s, const group<T, W>& g,
+bool factorgroup(const piecedband<const T>& a, const layout& s, const group<T, W>& g,
                  real_t<T> tolerance) {
   const lanemap<W> map(s, g.firstpart);
   const std::int64_t m = s.m;
