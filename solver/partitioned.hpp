@@ -67,8 +67,10 @@ class link {
 // in the solver's band storage (in pieces, see band.hpp), keeping what they add to the reduced
 // system; factorseparators then factors the window's share of the reduced
 // system, a chain from the first window to the last (false: a pivot
-// rejected, here or in a window before). Both must complete on every
-// window, the link's sends and receives pairing up, whatever the outcome.
+// rejected in this window's separators; a window that rejects one passes
+// zeros on, so the windows after it finish, and the outcome is agreed on
+// afterwards). Both must complete on every window, the link's sends and
+// receives pairing up, whatever the outcome.
 template <class T>
 outcome factorgroups(const piecedband<const T>& a, const layout& window, std::int32_t tasks,
                      factorization<T>*& f);

@@ -99,9 +99,11 @@ CSP_API int csp_dist_factorize_z(MPI_Comm comm, char uplo, int64_t n, int32_t m,
 
 /*
  * csp_dist_solve_factorized_d(f, nrhs, b, ldb): solves A*X = B with f.
- *   f    (in)     a factorization of this element kind: -1 when of another
- *                 kind; NULL gives -1 on that process alone (it has no
- *                 communicator to tell the others through).
+ *   f    (in)     each process's share of the same factorization, of this
+ *                 element kind: -1 when of another kind; NULL gives -1 on
+ *                 that process alone (it has no communicator to tell the
+ *                 others through), and so would leave the others waiting,
+ *                 as would shares of different factorizations.
  *   nrhs (in)     >= 0, the same on every process.                    -2
  *   b    (in/out) ldb x nrhs: the process's rows of B (those of the
  *                 factorization's layout); X on return 0.             -3
