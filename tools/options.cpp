@@ -23,6 +23,8 @@ constexpr std::int32_t maxint = std::numeric_limits<std::int32_t>::max();
 // A longer task list is almost certainly a typing slip (1-1000000).
 constexpr std::size_t maxtaskcounts = 1024;
 
+}  // namespace
+
 // A whole decimal number in [lo, maxint]: "abc", "3.5", "0x10" and values
 // beyond 32 bits are refused with a message that says which. On success the
 // text is rewritten to plain decimal, so that CLI11 never reads "010" as
@@ -70,6 +72,8 @@ CLI::Validator outputfile() {
       "");
 }
 
+namespace {
+
 // The items of text between separators, empty ones included ("1,,2" has
 // three, "" has one).
 std::vector<std::string> splitat(const std::string& text, char separator) {
@@ -89,6 +93,8 @@ bool gnuplotinstalled() {
   return false;
 }
 
+}  // namespace
+
 std::string gibibytes(double bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f GiB", bytes / (1024.0 * 1024.0 * 1024.0));
@@ -101,6 +107,8 @@ double physicalmemory() {
   return pages > 0 && pagesize > 0 ? static_cast<double>(pages) * static_cast<double>(pagesize)
                                    : std::numeric_limits<double>::infinity();
 }
+
+namespace {
 
 // Checks that need several options together; solvesgiven, methodgiven:
 // --solves, --method was on the command line. Returns the error, or "".

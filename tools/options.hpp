@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class Validator;
+}
+
 // One benchmark run as the command line asks for it.
 struct benchoptions {
   std::int32_t n = 2000000;  // order N (bench1's problem by default)
@@ -39,3 +43,19 @@ bool parseoptions(int argc, char** argv, benchoptions& options, int& exitcode);
 //   tasks (out) the counts in order, repeats dropped.
 //   error (out) what is wrong when the function returns false.
 bool parsetasklist(const std::string& text, std::vector<std::int32_t>& tasks, std::string& error);
+
+// Checks of single options, shared with cspbench-mpi. Each refuses a value
+// with a message that says what is wrong with it.
+//   integerat(lo): a whole decimal number in [lo, 2^31-1], rewritten to plain
+//     decimal; only an option's transform() passes the rewrite on to the
+//     conversion (check() validates a copy), so that "010" is not octal.
+//   tasklist():    a list parsetasklist accepts.
+//   outputfile():  a file name whose folder exists and is writable.
+CLI::Validator integerat(std::int32_t lo);
+CLI::Validator tasklist();
+CLI::Validator outputfile();
+
+// The machine's physical memory in bytes (infinity when unknown), and a
+// byte count as text such as "1.5 GiB".
+double physicalmemory();
+std::string gibibytes(double bytes);

@@ -7,8 +7,6 @@
 
 #include "runtime/runtime.hpp"
 
-namespace {
-
 const char* kindname(const std::string& kind) {
   if (kind == "8") return "double";
   if (kind == "z4") return "complex<float>";
@@ -16,13 +14,14 @@ const char* kindname(const std::string& kind) {
   return "float";
 }
 
-// A value in printf format, or "-" where there is none (NaN).
 std::string field(const char* format, double value) {
   if (std::isnan(value)) return "-";
   char text[32];
   std::snprintf(text, sizeof text, format, value);
   return text;
 }
+
+namespace {
 
 bool batched(const benchoptions& options) { return options.batch > 0; }
 

@@ -29,48 +29,6 @@ void build(testsystem<std::complex<double>>& s) {
   complexsystem_z8(s.band.data(), s.b.data(), s.x.data(), s.n, s.m, s.nrhs);
 }
 
-// Uniform draws in [-1, 1) with as many random bits as the real type holds,
-// so that every value is exact in it and the stream is the same on every
-// standard library (the standard distributions are not).
-template <class R>
-class uniformdraws {
- public:
-  explicit uniformdraws(std::uint64_t seed) : engine_(seed) {}
-  R next() {
-    constexpr int bits = std::numeric_limits<R>::digits;
-    const R unit = std::ldexp(static_cast<R>(engine_() >> (64 - bits)), -bits);
-    return 2 * unit - 1;
-  }
-
- private:
-  std::mt19937_64 engine_;
-};
-
-template <class T>
-T draw(uniformdraws<real_t<T>>& draws) {
-  if constexpr (is_complex_v<T>) {
-    const real_t<T> re = draws.next();
-    return T(re, draws.next());
-  } else {
-    return draws.next();
-  }
-}
-
-// The diagonal entry of a row whose off-diagonal moduli sum to offdiagonal.
-template <class T>
-T dominantdiagonal(double offdiagonal) {
-  const double d = offdiagonal + 1;
-  if constexpr (is_complex_v<T>) {
-    return T(static_cast<real_t<T>>(d), static_cast<real_t<T>>(d / 2));
-  } else {
-    return static_cast<T>(d);
-  }
-}
-
-// Sums of the products for b = A*x in extended precision.
-template <class T>
-using widesum = std::conditional_t<is_complex_v<T>, std::complex<long double>, long double>;
-
 template <class T>
 void multiplyexactly(testsystem<T>& s) {
   const band_matrix<const T> a{s.band.data(), s.m};

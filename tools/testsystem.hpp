@@ -4,11 +4,17 @@
 // diagonally dominant systems of every kind.
 #pragma once
 
+#include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "solver/element.hpp"
 #include "tools/options.hpp"
 
 // A test system as built, kept pristine: every timed solve starts from a
@@ -43,6 +49,53 @@ enum class matrixsource { generator, random };
 // the same systems for the same N, M, nrhs and kind, on every run and
 // machine.
 inline constexpr std::uint64_t randomseed = 20240611;
+
+// The random systems' entries, shared with cspbench-mpi, which builds each
+// process's share of the same systems.
+
+// Uniform draws in [-1, 1) with as many random bits as the real type holds,
+// so that every value is exact in it and the stream is the same on every
+// standard library (the standard distributions are not).
+template <class R>
+class uniformdraws {
+ public:
+  explicit uniformdraws(std::uint64_t seed) : engine_(seed) {}
+  // Passes over the next count draws, as if they had been made.
+  void skip(std::uint64_t count) { engine_.discard(count); }
+  R next() {
+    constexpr int bits = std::numeric_limits<R>::digits;
+    const R unit = std::ldexp(static_cast<R>(engine_() >> (64 - bits)), -bits);
+    return 2 * unit - 1;
+  }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+template <class T>
+T draw(uniformdraws<real_t<T>>& draws) {
+  if constexpr (is_complex_v<T>) {
+    const real_t<T> re = draws.next();
+    return T(re, draws.next());
+  } else {
+    return draws.next();
+  }
+}
+
+// The diagonal entry of a row whose off-diagonal moduli sum to offdiagonal.
+template <class T>
+T dominantdiagonal(double offdiagonal) {
+  const double d = offdiagonal + 1;
+  if constexpr (is_complex_v<T>) {
+    return T(static_cast<real_t<T>>(d), static_cast<real_t<T>>(d / 2));
+  } else {
+    return static_cast<T>(d);
+  }
+}
+
+// Sums of the products for b = A*x in extended precision.
+template <class T>
+using widesum = std::conditional_t<is_complex_v<T>, std::complex<long double>, long double>;
 
 // buildtestsystem(n, m, nrhs, source, seed): allocates and builds the
 // system of kind T; seed is the random system's (the generator has none).

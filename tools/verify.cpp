@@ -18,28 +18,6 @@ namespace {
 // holding a NaN cannot pass.
 double worse(double x, double y) { return std::isnan(x) || y <= x ? x : y; }
 
-// The residual is accumulated in a wider type than the element kind, so
-// that its own rounding does not show in the ratio.
-template <class T>
-struct widetype {
-  using type = long double;
-};
-template <>
-struct widetype<float> {
-  using type = double;
-};
-template <class R>
-struct widetype<std::complex<R>> {
-  using type = std::complex<typename widetype<R>::type>;
-};
-template <class T>
-using wide_t = typename widetype<T>::type;
-
-template <class T>
-double epsilonof() {
-  return std::numeric_limits<real_t<T>>::epsilon();
-}
-
 // Entry (i, j) of the symmetric matrix whose lower half is stored.
 template <class T>
 T symmetricentry(const band_matrix<const T>& a, std::int64_t i, std::int64_t j) {
@@ -137,14 +115,20 @@ systemnorms systemnormsof(const testsystem<T>& s, std::vector<T>& scratch) {
 template <class T>
 checkresult checksolution(const testsystem<T>& s, const T* solution, std::int32_t status,
                           const systemnorms& norms) {
+  std::vector<columnnorms> columns;
+  for (std::int64_t r = 1; r <= s.nrhs; ++r)
+    columns.push_back({differencenorm(solution, s.x.data(), s.n, r), columnnorm(s.x.data(), s.n, r),
+                       residualnorm(s, solution, r), columnnorm(solution, s.n, r)});
+  return verdict(columns, status, norms, s.n, epsilonof<T>());
+}
+
+checkresult verdict(const std::vector<columnnorms>& columns, std::int32_t status,
+                    const systemnorms& norms, std::int64_t n, double eps) {
   checkresult check;
   check.status = status;
-  const double eps = epsilonof<T>();
-  for (std::int64_t r = 1; r <= s.nrhs; ++r) {
-    const double error =
-        ratio(differencenorm(solution, s.x.data(), s.n, r), columnnorm(s.x.data(), s.n, r));
-    const double residual =
-        ratio(residualnorm(s, solution, r), norms.anorm * columnnorm(solution, s.n, r) * s.n * eps);
+  for (const columnnorms& c : columns) {
+    const double error = ratio(c.difference, c.exact);
+    const double residual = ratio(c.residual, norms.anorm * c.solution * n * eps);
     check.relativeerror = worse(check.relativeerror, error);
     check.residualratio = worse(check.residualratio, residual);
   }

@@ -2,10 +2,13 @@
 // test system, with LAPACK's testing ratios.
 #pragma once
 
+#include <complex>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "solver/element.hpp"
 #include "tools/testsystem.hpp"
 
 // Both ratios pass at or below LAPACK's own testing threshold.
@@ -43,6 +46,42 @@ template <class T>
 checkresult checksolution(const testsystem<T>& s, const std::vector<T>& solution,
                           std::int32_t status, const systemnorms& norms) {
   return checksolution(s, solution.data(), status, norms);
+}
+
+// The inf-norms behind the checks of one right-hand side column.
+struct columnnorms {
+  double difference = 0;  // ||x - x*||
+  double exact = 0;       // ||x*||
+  double residual = 0;    // ||b - A*x||
+  double solution = 0;    // ||x||
+};
+
+// verdict(columns, status, norms, n, eps): the checks of one solve from the
+// norms of each of its columns, for a system of order n whose kind has
+// machine epsilon eps.
+checkresult verdict(const std::vector<columnnorms>& columns, std::int32_t status,
+                    const systemnorms& norms, std::int64_t n, double eps);
+
+// The residual is accumulated in a wider type than the element kind, so
+// that its own rounding does not show in the ratio.
+template <class T>
+struct widetype {
+  using type = long double;
+};
+template <>
+struct widetype<float> {
+  using type = double;
+};
+template <class R>
+struct widetype<std::complex<R>> {
+  using type = std::complex<typename widetype<R>::type>;
+};
+template <class T>
+using wide_t = typename widetype<T>::type;
+
+template <class T>
+double epsilonof() {
+  return std::numeric_limits<real_t<T>>::epsilon();
 }
 
 // worstof(a, b): the larger ratios, the first nonzero status, both verdicts.

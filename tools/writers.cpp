@@ -55,6 +55,8 @@ void discard(temporaryfile& file) {
   std::remove(file.path.c_str());
 }
 
+}  // namespace
+
 bool writeatomically(const std::string& target, const std::string& content, std::string& error) {
   temporaryfile file;
   if (!createbeside(target, file, error)) return false;
@@ -73,13 +75,15 @@ bool writeatomically(const std::string& target, const std::string& content, std:
 }
 
 // NaN has no JSON form: it becomes null.
-nlohmann::json number(double value) {
+nlohmann::json jsonnumber(double value) {
   return std::isnan(value) ? nlohmann::json() : nlohmann::json(value);
 }
 
 nlohmann::json tojson(const summary& s) {
-  return {{"median", number(s.median)}, {"min", number(s.min)}, {"max", number(s.max)}};
+  return {{"median", jsonnumber(s.median)}, {"min", jsonnumber(s.min)}, {"max", jsonnumber(s.max)}};
 }
+
+namespace {
 
 bool factorized(const benchoptions& options) { return options.method == "factorized"; }
 bool batched(const benchoptions& options) { return options.batch > 0; }
@@ -92,6 +96,8 @@ void addparts(nlohmann::json& target, const measured& m) {
   target["solve_time"] = tojson(m.solvetime);
 }
 
+}  // namespace
+
 nlohmann::json tojson(const checkresult& c) {
   return {{"status", c.status},
           {"relative_error", c.relativeerror},
@@ -99,6 +105,8 @@ nlohmann::json tojson(const checkresult& c) {
           {"residual_ratio", c.residualratio},
           {"pass", c.pass}};
 }
+
+namespace {
 
 nlohmann::json tojson(const taskrun& run, bool cycles, bool batch) {
   nlohmann::json j = {{"tasks_requested", run.requested},
@@ -109,14 +117,14 @@ nlohmann::json tojson(const taskrun& run, bool cycles, bool batch) {
                       {"time", tojson(run.time)},
                       {"cpu_time", tojson(run.cputime)},
                       {"gflops", run.gflops},
-                      {"speedup", number(run.speedup)},
-                      {"efficiency", number(run.efficiency)},
-                      {"lapack_ratio", number(run.lapackratio)},
+                      {"speedup", jsonnumber(run.speedup)},
+                      {"efficiency", jsonnumber(run.efficiency)},
+                      {"lapack_ratio", jsonnumber(run.lapackratio)},
                       {"check", tojson(run.check)}};
   if (cycles) {
     addparts(j, run);
-    j["lapack_factorize_ratio"] = number(run.factorizeratio);
-    j["lapack_solve_ratio"] = number(run.solveratio);
+    j["lapack_factorize_ratio"] = jsonnumber(run.factorizeratio);
+    j["lapack_solve_ratio"] = jsonnumber(run.solveratio);
   }
   if (batch) j["per_system_time"] = tojson(run.persystemtime);
   return j;
@@ -154,7 +162,7 @@ nlohmann::json tojson(const benchresult& result) {
           {"processors", result.processors},
           {"flops", result.flops},
           {"anorm", result.norms.anorm},
-          {"condition", number(result.norms.condition)},
+          {"condition", jsonnumber(result.norms.condition)},
           {"condition_source", result.norms.source},
           {"threshold", checkthreshold},
           {"runs", runs},
@@ -163,13 +171,16 @@ nlohmann::json tojson(const benchresult& result) {
           {"pass", result.pass}};
 }
 
-// A CSV field: empty for NaN, full precision otherwise.
+}  // namespace
+
 std::string csvnumber(double value) {
   if (std::isnan(value)) return "";
   char text[32];
   std::snprintf(text, sizeof text, "%.9g", value);
   return text;
 }
+
+namespace {
 
 // Single-quoted gnuplot string: a quote inside is doubled.
 std::string gnuplotquoted(const std::string& text) {
