@@ -23,14 +23,14 @@ struct callargs {
   std::int64_t first = 0, ncols = 0;
 };
 
-// Where each argument's code lies for one entry (0: it has none).
+// Each argument's code in one entry (0: the entry has no such argument).
 struct argcodes {
-  int comm, uplo, n, m, nrhs, first, ncols;
+  int comm, uplo, n, m, nrhs, first, ncols, ab, ldab, b, ldb;
 };
 
 // The codes of csp_dist_solve_X and csp_dist_factorize_X.
-inline constexpr argcodes solvecodes{-1, -2, -3, -4, -5, -6, -7};
-inline constexpr argcodes factorcodes{-1, -2, -3, -4, 0, -5, -6};
+inline constexpr argcodes solvecodes{-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -11};
+inline constexpr argcodes factorcodes{-1, -2, -3, -4, 0, -5, -6, -7, -8, 0, 0};
 
 // A communicator the routines can talk through: an intracommunicator.
 bool usable(MPI_Comm comm);

@@ -80,11 +80,11 @@ inline int checkband(const argcodes& codes, char uplo, std::int64_t n, std::int3
   if (m < 0) return codes.m;
   if (nrhs < 0) return codes.nrhs;
   if (ncols < 0) return codes.ncols;
-  if (ab == nullptr && ncols > 0) return codes.ncols - 1;
-  if (std::int64_t{ldab} < std::int64_t{m} + 1) return codes.ncols - 2;
+  if (ab == nullptr && ncols > 0) return codes.ab;
+  if (std::int64_t{ldab} < std::int64_t{m} + 1) return codes.ldab;
   if (!solving) return 0;
-  if (b == nullptr && ncols > 0 && nrhs > 0) return codes.ncols - 3;
-  if (ldb < std::max<std::int64_t>(1, ncols)) return codes.ncols - 4;
+  if (b == nullptr && ncols > 0 && nrhs > 0) return codes.b;
+  if (ldb < std::max<std::int64_t>(1, ncols)) return codes.ldb;
   return 0;
 }
 
